@@ -1,0 +1,3 @@
+#include "app/Startup.h"
+
+int main(int argc, char** argv) { return RunZuxFiler(argc, argv); }

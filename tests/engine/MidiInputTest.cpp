@@ -1,5 +1,6 @@
 // Input handles on simulated ports: what the callback is given for a byte
 // stream, the header hand-backs, and the rules of the header calls.
+#include <atomic>
 #include <thread>
 
 #include "EngineTestSupport.h"
@@ -128,6 +129,23 @@ TEST_F(MidiInputTest, OpenAndCloseAreAnnouncedAndNothingFollowsTheClose) {
     EXPECT_FALSE(sim.inject(0, {0x90, 0x3C, 0x40}));
     EXPECT_EQ(midiInStart(closed), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(rec.count(), 3u);
+}
+
+TEST_F(MidiInputTest, NoCallbackAfterCloseWhileInputKeepsComing) {
+    open();
+    midiInStart(handle);
+    std::atomic<bool> quit{false};
+    std::thread feeder([&] {
+        while (!quit) sim.inject(0, {0x90, 0x3C, 0x40, 0xF8});
+    });
+    ASSERT_TRUE(waitUntil([&] { return rec.of(MIM_DATA).size() > 100; }));
+    ASSERT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+    handle = nullptr;
+    const std::size_t atClose = rec.count();
+    quit = true;
+    feeder.join();
+    EXPECT_EQ(rec.count(), atClose);
+    EXPECT_EQ(rec.events().back().message, MIM_CLOSE);
 }
 
 TEST_F(MidiInputTest, CallbacksRunOnTheEngineThread) {

@@ -106,6 +106,9 @@ JackServer::JackServer() {
 }
 
 JackServer::~JackServer() {
+    // A killed server leaves its shared memory (some 200 MB) behind; the next
+    // server to start frees it, so start one briefly.
+    if (killed_) start();
     jackd_.stop(SIGTERM);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);

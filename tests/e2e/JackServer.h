@@ -40,7 +40,10 @@ public:
     ~JackServer();
     // Starts jackd and waits until it answers; false after 20 s.
     bool start();
-    void kill() { jackd_.stop(9); }
+    void kill() {
+        jackd_.stop(9);
+        killed_ = true;
+    }
     const std::string& name() const { return name_; }
     const std::string& dir() const { return dir_; }  // a scratch folder for this server's tests
 
@@ -48,6 +51,7 @@ private:
     std::string name_;
     std::string dir_;
     Child jackd_;
+    bool killed_ = false;
 };
 
 // Waits for cond, checking every 10 ms; false after timeoutMs.

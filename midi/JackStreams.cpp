@@ -4,10 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 
 namespace midi::jackstream {
 
@@ -58,13 +56,6 @@ void waitMs(sem_t* sem, int ms) {
     }
 }
 
-jack_ringbuffer_t* makeRing(std::size_t bytes) {
-    jack_ringbuffer_t* ring = jack_ringbuffer_create(bytes);
-    if (!ring) throw std::bad_alloc();
-    jack_ringbuffer_mlock(ring);  // best effort: keeps the callback off page faults
-    return ring;
-}
-
 }  // namespace
 
 std::size_t eventLength(const std::uint8_t* data, std::size_t size, std::size_t maxEvent) {
@@ -86,12 +77,11 @@ std::size_t eventLength(const std::uint8_t* data, std::size_t size, std::size_t 
 // ---------------------------------------------------------------- OutStream
 
 OutStream::OutStream(std::size_t ringBytes, std::size_t maxEvent)
-    : ring_(makeRing(ringBytes)), maxEvent_(std::clamp<std::size_t>(maxEvent, 1, kLargestEvent)) {
+    : ring_(ringBytes), maxEvent_(std::clamp<std::size_t>(maxEvent, 1, kLargestEvent)) {
     sem_init(&progress_, 0, 0);
 }
 
 OutStream::~OutStream() {
-    jack_ringbuffer_free(ring_);
     sem_destroy(&progress_);
 }
 
@@ -100,7 +90,7 @@ bool OutStream::write(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         if (closed() || cancelGeneration_.load(std::memory_order_acquire) != generation)
             return false;
-        const std::size_t n = jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(data), size);
+        const std::size_t n = ring_.write(data, size);
         data += n;
         size -= n;
         if (size > 0) waitMs(&progress_, 50);
@@ -128,7 +118,7 @@ bool OutStream::waitForCycle(int ms) {
 }
 
 bool OutStream::drain(int stallMs) {
-    while (jack_ringbuffer_read_space(ring_) > 0)
+    while (ring_.readSpace() > 0)
         if (!waitForCycle(stallMs)) return false;
     // The cycle that took the last bytes has to finish before the peer has them.
     return waitForCycle(stallMs) && waitForCycle(stallMs);
@@ -138,10 +128,10 @@ void OutStream::process(void* portBuffer) {
     jack_midi_clear_buffer(portBuffer);
     std::uint8_t event[kLargestEvent];
     for (;;) {
-        const std::size_t queued = jack_ringbuffer_read_space(ring_);
+        const std::size_t queued = ring_.readSpace();
         if (queued == 0) break;
         const std::size_t seen =
-            jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(event), std::min(queued, maxEvent_));
+            ring_.peek(event, std::min(queued, maxEvent_));
         const std::size_t length = eventLength(event, seen, maxEvent_);
         // Asking for more than fits counts as a lost event at the receiver,
         // so stop here and leave the rest for the next cycle.
@@ -149,7 +139,7 @@ void OutStream::process(void* portBuffer) {
         jack_midi_data_t* slot = jack_midi_event_reserve(portBuffer, 0, length);
         if (!slot) break;
         std::memcpy(slot, event, length);
-        jack_ringbuffer_read_advance(ring_, length);
+        ring_.advance(length);
     }
     cycles_.fetch_add(1, std::memory_order_acq_rel);
     postOnce(&progress_);
@@ -157,20 +147,19 @@ void OutStream::process(void* portBuffer) {
 
 // ----------------------------------------------------------------- InStream
 
-InStream::InStream(std::size_t ringBytes) : ring_(makeRing(ringBytes)), chunk_(4096) {
+InStream::InStream(std::size_t ringBytes) : ring_(ringBytes), chunk_(4096) {
     sem_init(&available_, 0, 0);
 }
 
 InStream::~InStream() {
-    jack_ringbuffer_free(ring_);
     sem_destroy(&available_);
 }
 
 void InStream::process(void* portBuffer) {
     bool wrote = false;
     auto markLoss = [&] {
-        if (pendingLost_ && jack_ringbuffer_write_space(ring_) >= sizeof kLostMarker) {
-            jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&kLostMarker), sizeof kLostMarker);
+        if (pendingLost_ && ring_.writeSpace() >= sizeof kLostMarker) {
+            ring_.write(&kLostMarker, sizeof kLostMarker);
             pendingLost_ = false;
             wrote = true;
         }
@@ -184,12 +173,12 @@ void InStream::process(void* portBuffer) {
         // Nothing may overtake the loss notice: drop until it is in the ring.
         if (pendingLost_) continue;
         const auto size = static_cast<std::uint32_t>(ev.size);
-        if (jack_ringbuffer_write_space(ring_) < sizeof size + size) {
+        if (ring_.writeSpace() < sizeof size + size) {
             pendingLost_ = true;
             continue;
         }
-        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
-        jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(ev.buffer), size);
+        ring_.write(&size, sizeof size);
+        ring_.write(ev.buffer, size);
         wrote = true;
     }
     markLoss();
@@ -199,22 +188,22 @@ void InStream::process(void* portBuffer) {
 void InStream::wake() { sem_post(&available_); }
 
 void InStream::waitForData(int ms) {
-    if (jack_ringbuffer_read_space(ring_) == 0) waitMs(&available_, ms);
+    if (ring_.readSpace() == 0) waitMs(&available_, ms);
 }
 
 InStream::Kind InStream::next() {
     std::uint32_t header = 0;
-    const std::size_t queued = jack_ringbuffer_read_space(ring_);
+    const std::size_t queued = ring_.readSpace();
     if (queued < sizeof header) return None;
-    jack_ringbuffer_peek(ring_, reinterpret_cast<char*>(&header), sizeof header);
+    ring_.peek(&header, sizeof header);
     if (header == kLostMarker) {
-        jack_ringbuffer_read_advance(ring_, sizeof header);
+        ring_.advance(sizeof header);
         return Lost;
     }
     if (queued < sizeof header + header) return None;  // the callback is still writing it
-    jack_ringbuffer_read_advance(ring_, sizeof header);
+    ring_.advance(sizeof header);
     if (chunk_.size() < header) chunk_.resize(header);
-    jack_ringbuffer_read(ring_, reinterpret_cast<char*>(chunk_.data()), header);
+    ring_.read(chunk_.data(), header);
     chunkSize_ = header;
     return Bytes;
 }

@@ -9,7 +9,8 @@
 #include <semaphore.h>
 #include <vector>
 
-#include <jack/ringbuffer.h>
+#include "midi/SpscRing.h"
+
 
 namespace midi::jackstream {
 
@@ -46,7 +47,7 @@ public:
 private:
     bool waitForCycle(int ms);
 
-    jack_ringbuffer_t* ring_;
+    SpscRing ring_;
     std::size_t maxEvent_;
     sem_t progress_;  // posted after each cycle and on close/cancel
     std::atomic<bool> closed_{false};
@@ -86,7 +87,7 @@ private:
     void waitForData(int ms);
     Kind next();
 
-    jack_ringbuffer_t* ring_;
+    SpscRing ring_;
     sem_t available_;
     bool pendingLost_ = false;  // process callback only
     std::vector<std::uint8_t> chunk_;

@@ -1,4 +1,5 @@
 #include "midi/AlsaTransport.h"
+#include "midi/AlsaByteRouter.h"
 
 #include <atomic>
 #include <cerrno>
@@ -34,7 +35,6 @@ struct AlsaTransport::OwnClients {
 
 namespace {
 
-constexpr std::size_t kFragment = 256;  // the usual SysEx event size of the sequencer
 constexpr int kInputPools[] = {2000, 1000, 500};  // the kernel ignores values above its limit
 
 void silent(const char*, int, const char*, int, const char*, ...) {}
@@ -201,63 +201,27 @@ public:
     bool write(const std::uint8_t* data, std::size_t size) override {
         generation_ = cancelGeneration_.load(std::memory_order_acquire);
         if (!destinationExists()) return false;
+        auto raw = [this](const std::uint8_t* bytes, std::size_t n) {
+            snd_seq_event_t ev;
+            snd_seq_ev_clear(&ev);
+            snd_seq_ev_set_sysex(&ev, static_cast<unsigned>(n), const_cast<std::uint8_t*>(bytes));
+            return send(ev);
+        };
+        auto encode = [this](std::uint8_t b) {
+            snd_seq_event_t ev;
+            snd_seq_ev_clear(&ev);
+            const int done = snd_midi_event_encode_byte(encoder_, b, &ev);
+            return done == 0 || (done > 0 && send(ev));
+        };
         for (std::size_t i = 0; i < size; ++i)
-            if (!put(data[i])) return false;
-        // Whatever of a SysEx is here goes out now; the next write continues it.
-        return flushFragment();
+            if (!router_.put(data[i], raw, encode)) return false;
+        // What is here of a SysEx goes out now; the next write continues it.
+        return router_.flush(raw);
     }
 
     void cancel() override { cancelGeneration_.fetch_add(1, std::memory_order_acq_rel); }
 
 private:
-    bool put(std::uint8_t b) {
-        if (inSysex_) {
-            // Raw fragments: every byte, real-time ones included, exactly as given.
-            fragment_.push_back(b);
-            if (b == 0xF7) inSysex_ = false;
-            if (b == 0xF7 || fragment_.size() == kFragment) return flushFragment();
-            return true;
-        }
-        if (b == 0xF0) {
-            inSysex_ = true;
-            runningStatus_ = false;
-            commonData_ = 0;
-            snd_midi_event_reset_encode(encoder_);
-            fragment_.assign(1, b);
-            return true;
-        }
-        if (b == 0xF7 || b == 0xF4 || b == 0xF5) return sendRaw(b);  // no event type for these
-        if (b >= 0x80 && b < 0xF8) {
-            runningStatus_ = b < 0xF0;
-            commonData_ = (b == 0xF1 || b == 0xF3) ? 1 : b == 0xF2 ? 2 : 0;
-        } else if (b < 0x80) {
-            if (commonData_ > 0)
-                --commonData_;
-            else if (!runningStatus_)
-                return sendRaw(b);  // no message to belong to: the encoder would drop it
-        }
-        snd_seq_event_t ev;
-        snd_seq_ev_clear(&ev);
-        const int done = snd_midi_event_encode_byte(encoder_, b, &ev);
-        if (done < 0) return false;
-        return done == 0 || send(ev);
-    }
-
-    bool sendRaw(std::uint8_t b) {
-        fragment_.assign(1, b);
-        return flushFragment();
-    }
-
-    bool flushFragment() {
-        if (fragment_.empty()) return true;
-        snd_seq_event_t ev;
-        snd_seq_ev_clear(&ev);
-        snd_seq_ev_set_sysex(&ev, static_cast<unsigned>(fragment_.size()), fragment_.data());
-        const bool ok = send(ev);
-        fragment_.clear();
-        return ok;
-    }
-
     // Queues one event and drains it into the kernel before returning.
     bool send(snd_seq_event_t& ev) {
         snd_seq_ev_set_source(&ev, port_);
@@ -291,10 +255,7 @@ private:
     snd_midi_event_t* encoder_ = nullptr;
     std::vector<pollfd> fds_;
     int destClient_ = -1, destPort_ = -1;
-    std::vector<std::uint8_t> fragment_;
-    bool inSysex_ = false;
-    bool runningStatus_ = false;  // data bytes continue the last channel message
-    int commonData_ = 0;          // data bytes a system common message still takes
+    AlsaByteRouter router_;
     std::atomic<std::uint32_t> cancelGeneration_{0};
     std::uint32_t generation_ = 0;
 };

@@ -11,7 +11,6 @@
 
 #include "midi/SpscRing.h"
 
-
 namespace midi::jackstream {
 
 // The length of the MIDI event that starts at data[0], at most maxEvent bytes:

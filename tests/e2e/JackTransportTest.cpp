@@ -127,6 +127,12 @@ TEST_F(JackE2E, DumpsFromTheSimulatorArriveWhole) {
         std::unique_ptr<midi::InputPort> port;
         ASSERT_EQ(transport_->openInput(*index, sink, port), MMSYSERR_NOERROR);
         EXPECT_TRUE(waitFor([&] { return sink.size() >= c.dump.size(); }));
+        // Our own port is not offered as a destination.
+        for (std::size_t i = 0, n = transport_->outputCount(); i < n; ++i) {
+            PortInfo p;
+            ASSERT_EQ(transport_->outputInfo(i, p), MMSYSERR_NOERROR);
+            EXPECT_EQ(p.name.rfind("ZUX Filer", 0), std::string::npos) << p.name;
+        }
         port.reset();
         EXPECT_EQ(sink.bytes(), c.dump);
         EXPECT_EQ(sink.lost(), 0);

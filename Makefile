@@ -6,7 +6,7 @@ JOBS := $(shell nproc)
 build:
 	tools/install-deps.sh run
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build -j$(JOBS) --target zuxfiler
+	cmake --build build -j$(JOBS) --target zuxfiler zuxsim
 
 run: build
 	tools/run.sh

@@ -1,0 +1,163 @@
+#include "e2e/JackServer.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <jack/jack.h>
+
+extern char** environ;
+
+namespace e2e {
+
+Child::Child(const std::vector<std::string>& argv, const std::string& logFile) {
+    int in[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    stdin_ = in[1];
+}
+
+Child::~Child() { stop(SIGTERM); }
+
+Child::Child(Child&& other) noexcept { *this = std::move(other); }
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        stop(SIGTERM);
+        pid_ = std::exchange(other.pid_, -1);
+        stdin_ = std::exchange(other.stdin_, -1);
+    }
+    return *this;
+}
+
+bool Child::running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+void Child::signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+void Child::stop(int sig) {
+    if (stdin_ >= 0) {
+        ::close(stdin_);
+        stdin_ = -1;
+    }
+    if (pid_ <= 0) return;
+    ::kill(pid_, sig);
+    if (!waitFor([this] { return !running(); }, 5000)) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}
+
+void Child::say(const std::string& line) {
+    if (stdin_ < 0) return;
+    const std::string text = line + "\n";
+    [[maybe_unused]] auto n = ::write(stdin_, text.data(), text.size());
+}
+
+std::string JackServer::jackdPath() {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string candidate = dirs.substr(start, end - start) + "/jackd";
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+JackServer::JackServer() {
+    static std::atomic<int> counter{0};
+    name_ = "zuxtest-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    dir_ = (std::filesystem::temp_directory_path() / name_).string();
+    std::filesystem::create_directories(dir_);
+    // The transports and the simulator join the server named here.
+    setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+}
+
+JackServer::~JackServer() {
+    // A killed server leaves its shared memory (some 200 MB) behind; the next
+    // server to start frees it, so start one briefly.
+    if (killed_) start();
+    jackd_.stop(SIGTERM);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    // A killed server leaves its semaphores and socket behind.
+    const std::string mark = "_" + name_ + "_";
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored))
+        if (entry.path().filename().string().find(mark) != std::string::npos)
+            std::filesystem::remove(entry.path(), ignored);
+}
+
+bool JackServer::start() {
+    // Large periods: a small shared machine misses short cycles, and a missed
+    // cycle drops its MIDI data.
+    jackd_ = Child({jackdPath(), "-n", name_, "-d", "dummy", "-r", "48000", "-p", "2048"},
+                   dir_ + "/jackd.log");
+    return waitFor(
+        [] {
+            jack_status_t status{};
+            jack_client_t* c = jack_client_open("zuxtest-probe", JackNoStartServer, &status);
+            if (!c) return false;
+            jack_client_close(c);
+            return true;
+        },
+        20000);
+}
+
+std::vector<unsigned char> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<unsigned char> sysex(std::size_t size, unsigned seed) {
+    std::vector<unsigned char> bytes(size);
+    bytes[0] = 0xF0;
+    bytes[1] = 0x7D;
+    bytes[2] = 0x10;
+    bytes[3] = 0x7E;
+    unsigned x = seed;
+    for (std::size_t i = 4; i + 1 < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<unsigned char>((x >> 16) & 0x7F);
+    }
+    bytes[size - 1] = 0xF7;
+    return bytes;
+}
+
+}  // namespace e2e

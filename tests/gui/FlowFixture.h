@@ -1,0 +1,152 @@
+// The window on simulated MIDI ports, for the tests of the two workflows and
+// the port lists: scripted file dialogs, modal boxes answered from a timer,
+// the status log as a list of lines.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "midi/SimulatedTransport.h"
+#include "midi/TransferState.h"
+#include "vcl/Application.h"
+#include "vcl/BitBtn.h"
+#include "vcl/FileDialogs.h"
+
+namespace flows {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A file dialog that answers from the test instead of the user: a name to
+// confirm, or nothing to cancel. `onExecute` runs while it is "open".
+template <class Dialog>
+class ScriptedDialog : public Dialog {
+public:
+    using Dialog::Dialog;
+    std::optional<QString> answer;
+    std::function<void()> onExecute;
+    int shown = 0;
+
+    bool Execute() override {
+        ++shown;
+        if (onExecute) onExecute();
+        if (!answer) return false;
+        this->FileName = *answer;
+        return true;
+    }
+};
+
+// Calls `act` with the first modal widget that `matches`, from a timer, so a
+// test can answer a box or dialog that a handler runs with exec().
+inline void WhenModal(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> act) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, matches, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !matches(modal)) return;
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+    });
+    poll->start();
+}
+
+struct SeenBox {
+    int count = 0;
+    QString title;
+    QString text;
+};
+
+// Answers the next message box with OK, remembering what it said.
+inline void AnswerNextMessageBox(SeenBox& seen) {
+    WhenModal([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+              [&seen](QWidget* w) {
+                  auto* box = qobject_cast<QMessageBox*>(w);
+                  ++seen.count;
+                  seen.title = box->windowTitle();
+                  seen.text = box->text();
+                  box->accept();
+              });
+}
+
+inline QString ErrorTextOf(MMRESULT result) {
+    char text[256] = {};
+    midiInGetErrorTextA(result, text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    midi::SimulatedTransport sim;
+    TForm1* form = nullptr;
+    ScriptedDialog<vcl::TSaveDialog>* saveDialog = nullptr;
+    ScriptedDialog<vcl::TOpenDialog>* openDialog = nullptr;
+    QTemporaryDir dir;
+
+    // Creates the window over `inputs` and `outputs`.
+    void Open(std::vector<midi::SimulatedTransport::Port> inputs,
+              std::vector<midi::SimulatedTransport::Port> outputs) {
+        for (auto& p : inputs) sim.addInput(p);
+        for (auto& p : outputs) sim.addOutput(p);
+        midi::setTransports({&sim});
+        static int argc = 1;
+        static char name[] = "zux_gui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new vcl::TApplication(argc, argv);
+        app_->CreateForm(Form1);
+        form = Form1;
+    }
+
+    // The usual setup: one input, one output, both chosen.
+    void OpenWithPorts(bool chooseIn = true, bool chooseOut = true) {
+        Open({{"Sim In"}}, {{"Sim Out"}});
+        if (chooseIn) Choose(form->ComboBox2, 0);
+        if (chooseOut) Choose(form->ComboBox1, 0);
+    }
+
+    // Replaces the form's file dialogs with scripted ones.
+    void ScriptDialogs() {
+        saveDialog = new ScriptedDialog<vcl::TSaveDialog>(form);
+        saveDialog->DefaultExt = form->SaveDialog1->DefaultExt;
+        form->SaveDialog1 = saveDialog;
+        openDialog = new ScriptedDialog<vcl::TOpenDialog>(form);
+        form->OpenDialog1 = openDialog;
+    }
+
+    // Selects entry `index` as the user would.
+    static void Choose(QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+
+    QStringList Log() const {
+        const QString text = form->Memo1->toPlainText();
+        return text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
+    }
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+        Form1 = nullptr;
+        midi::setTransports({});
+        EXPECT_EQ(midi::testing::LiveBlocks(), 0);
+    }
+
+private:
+    vcl::TApplication* app_ = nullptr;
+};
+
+}  // namespace flows

@@ -1,0 +1,178 @@
+// Sending a dump file: every outcome with its lines, on simulated outputs.
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include "tests/gui/FlowFixture.h"
+
+namespace flows {
+namespace {
+
+QByteArray Pattern(int size) {
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i) b[i] = static_cast<char>((i * 7) % 256);
+    return b;
+}
+
+int OpenDescriptors() {
+    return int(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+struct Outcome {
+    const char* name;
+    enum Answer { Cancel, File, Missing, Folder } answer = File;
+    QByteArray content = {};
+    QStringList lines = {};  // after "TRANSMIT:start"; "%f" stands for the chosen name
+    QByteArray sent = {};
+    bool inChosen = true;
+    MMRESULT openResult = MMSYSERR_NOERROR;
+    bool stalled = false;
+    bool noMemory = false;
+};
+
+void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
+
+const QByteArray kDump = QByteArray::fromHex("F07D107E0D0A1A00F7");
+
+std::vector<Outcome> Outcomes() {
+    const QString done = QStringLiteral("TRANSMIT:completed(%1byte)");
+    const QByteArray text = "line one\r\nline two\n\x1a";
+    return {
+        {"Canceled", Outcome::Cancel, {}, {"TRANSMIT:canceled"}},
+        {"MissingFile", Outcome::Missing, {}, {"TRANSMIT:can not open the file(%f)"}, {}, false},
+        {"EmptyFile", Outcome::File, "", {"TRANSMIT:failed to read the data"}},
+        {"ReadError", Outcome::Folder, {}, {"TRANSMIT:failed to read the data"}, {}, false},
+        {"NoMemory", Outcome::File, kDump, {"TRANSMIT:failed to read the data"}, {}, true,
+         MMSYSERR_NOERROR, false, true},
+        {"PortBusy", Outcome::File, kDump, {"TRANSMIT:canceled"}, {}, true, MMSYSERR_ALLOCATED},
+        {"PortNeverFinishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
+         {}, false, MMSYSERR_NOERROR, true},
+        {"Sent", Outcome::File, kDump, {"TRANSMIT:executing", done.arg(9)}, kDump},
+        {"TextFile", Outcome::File, text, {"TRANSMIT:executing", done.arg(text.size())}, text, false},
+        {"FullBlock", Outcome::File, Pattern(65536), {"TRANSMIT:executing", done.arg(65536)}, Pattern(65536)},
+        {"LongerThanABlock", Outcome::File, Pattern(65537), {"TRANSMIT:executing", done.arg(65536)},
+         Pattern(65536), false},
+    };
+}
+
+class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(TransmitOutcome, ReportsAndCleansUp) {
+    const Outcome& o = GetParam();
+    Open({{"Sim In"}}, {{"Sim Out", false, MMSYSERR_NOERROR, o.openResult}});
+    if (o.inChosen) Choose(form->ComboBox2, 0);
+    Choose(form->ComboBox1, 0);
+    if (o.stalled) sim.setOutputStalled(0, true);
+    ScriptDialogs();
+
+    QString name;
+    switch (o.answer) {
+    case Outcome::Cancel: break;
+    case Outcome::File: {
+        name = Path("dump.ZUX");
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(o.content);
+        break;
+    }
+    case Outcome::Missing: name = Path("no such dump.ZUX"); break;
+    case Outcome::Folder: name = dir.path(); break;
+    }
+    if (!name.isEmpty()) openDialog->answer = name;
+    if (o.noMemory) midi::testing::FailNextBlockTakes(1);
+    SeenBox box;
+    if (o.openResult != MMSYSERR_NOERROR) AnswerNextMessageBox(box);
+
+    const int descriptors = OpenDescriptors();
+    ASSERT_TRUE(form->Button1->isEnabled());
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    midi::testing::FailNextBlockTakes(0);
+
+    QStringList expected{"TRANSMIT:start"};
+    for (const QString& line : o.lines) expected << QString(line).replace("%f", name);
+    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(OpenDescriptors(), descriptors);  // the file is closed on every path
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(o.sent.begin(), o.sent.end()));
+    EXPECT_FALSE(sim.outputOpen(0));
+    if (o.openResult != MMSYSERR_NOERROR) {
+        EXPECT_EQ(box.title, "error");
+        EXPECT_EQ(box.text, ErrorTextOf(o.openResult));
+    }
+    EXPECT_TRUE(form->Button1->isEnabled());
+    EXPECT_EQ(form->Button2->isEnabled(), o.inChosen);
+    EXPECT_EQ(DataBuf, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()),
+                         [](const ::testing::TestParamInfo<Outcome>& info) {
+                             return std::string(info.param.name);
+                         });
+
+bool IsFileDialog(QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; }
+
+using TransmitTest = FlowTest;
+
+TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
+    OpenWithPorts(false, true);
+    const QString file = Path("song.syx");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    const QStringList filters{QString::fromUtf8("ZUXファイル (*.ZUX)"), QString::fromUtf8("syxファイル (*.syx)")};
+
+    QStringList offered;
+    QString firstFilter;
+    WhenModal(IsFileDialog, [&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        offered = dialog->nameFilters();
+        firstFilter = dialog->selectedNameFilter();
+        dialog->selectNameFilter(filters[1]);
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(file);
+        dialog->accept();
+    });
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(offered, filters);
+    EXPECT_EQ(firstFilter, filters[0]);
+    EXPECT_EQ(Log().last(), QStringLiteral("TRANSMIT:completed(9byte)"));
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+
+    QString againFilter;
+    QStringList againFiles;
+    WhenModal(IsFileDialog, [&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        againFilter = dialog->selectedNameFilter();
+        againFiles = dialog->selectedFiles();
+        dialog->reject();
+    });
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(againFilter, filters[1]);
+    EXPECT_EQ(againFiles, QStringList{file});
+    EXPECT_EQ(Log().mid(Log().size() - 2), (QStringList{"TRANSMIT:start", "TRANSMIT:canceled"}));
+}
+
+TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
+    Open({}, {{"Out A"}, {"Out B"}});
+    const int mapper = form->ComboBox1->count() - 1;
+    ASSERT_EQ(form->ComboBox1->itemText(mapper), "MIDI Mapper");
+    Choose(form->ComboBox1, mapper);
+    ScriptDialogs();
+    const QString file = Path("dump.ZUX");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    openDialog->answer = file;
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+
+    EXPECT_EQ(DevId, MIDI_MAPPER);
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+    EXPECT_TRUE(sim.capturedBytes(1).empty());
+    EXPECT_FALSE(form->Button2->isEnabled());  // no input to receive from
+}
+
+}  // namespace
+}  // namespace flows

@@ -2,6 +2,7 @@
 // call shapes, records and codes, implemented by our engine over Linux transports.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,6 +62,7 @@ constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 constexpr MMRESULT MMSYSERR_NODRIVER = 6;
 constexpr MMRESULT MMSYSERR_NOMEM = 7;
+constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT MIDIERR_UNPREPARED = 64;
@@ -80,6 +82,12 @@ constexpr UINT MIM_MOREDATA = 0x3CC;
 constexpr DWORD MHDR_DONE = 0x1;
 constexpr DWORD MHDR_PREPARED = 0x2;
 constexpr DWORD MHDR_INQUEUE = 0x4;
+
+// The engine's threads change dwFlags while a header is queued; a thread that
+// watches for MHDR_DONE reads it here, after which the header's data is its own.
+inline DWORD MidiHdrFlags(MIDIHDR& header) {
+    return std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire);
+}
 
 // Open flags and the mapper's device ID.
 constexpr DWORD CALLBACK_NULL = 0x00000;

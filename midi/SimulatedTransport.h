@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,8 +55,9 @@ public:
                        std::unique_ptr<InputPort>& port) override;
     MMRESULT openOutput(std::size_t index, std::unique_ptr<OutputPort>& port) override;
 
+    struct State;  // shared with the open ports, which may outlive a test's transport
+
 private:
-    struct State;
     std::shared_ptr<State> state_;
 };
 

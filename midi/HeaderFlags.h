@@ -1,0 +1,21 @@
+// dwFlags of a queued header is shared with the thread that watches for
+// MHDR_DONE, so the engine changes it only atomically, publishing (release)
+// everything it did with the header before.
+#pragma once
+
+#include <atomic>
+
+#include "midi/MidiApi.h"
+
+namespace midi {
+
+inline DWORD headerFlags(MIDIHDR& h) { return MidiHdrFlags(h); }
+
+inline void setHeaderFlags(MIDIHDR& h, DWORD set, DWORD clear = 0) {
+    std::atomic_ref<DWORD> flags(h.dwFlags);
+    DWORD old = flags.load(std::memory_order_relaxed);
+    while (!flags.compare_exchange_weak(old, (old & ~clear) | set, std::memory_order_acq_rel)) {
+    }
+}
+
+}  // namespace midi

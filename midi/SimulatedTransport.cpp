@@ -1,0 +1,209 @@
+#include "midi/SimulatedTransport.h"
+
+#include <condition_variable>
+
+namespace midi {
+
+struct SimulatedTransport::State {
+    struct In {
+        Port port;
+        InputSink* sink = nullptr;
+    };
+    struct Out {
+        Port port;
+        bool open = false;
+        bool stalled = false;
+        bool vanished = false;
+        std::uint64_t cancels = 0;
+        std::vector<Arrival> arrivals;
+    };
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<In> ins;
+    std::vector<Out> outs;
+    // Held while a sink is called, so closing an input waits for a call under way.
+    std::mutex sinkMutex;
+};
+
+namespace {
+
+class SimulatedInput : public InputPort {
+public:
+    SimulatedInput(std::shared_ptr<SimulatedTransport::State> state, std::size_t index)
+        : state_(std::move(state)), index_(index) {}
+    ~SimulatedInput() override {
+        std::lock_guard sinkLock(state_->sinkMutex);
+        std::lock_guard lock(state_->mutex);
+        state_->ins[index_].sink = nullptr;
+    }
+
+private:
+    std::shared_ptr<SimulatedTransport::State> state_;
+    std::size_t index_;
+};
+
+class SimulatedOutput : public OutputPort {
+public:
+    SimulatedOutput(std::shared_ptr<SimulatedTransport::State> state, std::size_t index)
+        : state_(std::move(state)), index_(index) {}
+    ~SimulatedOutput() override {
+        std::lock_guard lock(state_->mutex);
+        state_->outs[index_].open = false;
+    }
+
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        std::unique_lock lock(state_->mutex);
+        auto out = [&]() -> SimulatedTransport::State::Out& { return state_->outs[index_]; };
+        const std::uint64_t cancels = out().cancels;
+        state_->changed.wait(lock, [&] {
+            return !out().stalled || out().vanished || out().cancels != cancels;
+        });
+        if (out().vanished || out().stalled) return false;
+        out().arrivals.push_back(
+            {std::chrono::steady_clock::now(), std::vector<std::uint8_t>(data, data + size)});
+        return true;
+    }
+
+    void cancel() override {
+        {
+            std::lock_guard lock(state_->mutex);
+            ++state_->outs[index_].cancels;
+        }
+        state_->changed.notify_all();
+    }
+
+private:
+    std::shared_ptr<SimulatedTransport::State> state_;
+    std::size_t index_;
+};
+
+}  // namespace
+
+SimulatedTransport::SimulatedTransport() : state_(std::make_shared<State>()) {}
+SimulatedTransport::~SimulatedTransport() = default;
+
+void SimulatedTransport::addInput(Port port) {
+    std::lock_guard lock(state_->mutex);
+    state_->ins.push_back({std::move(port), nullptr});
+}
+
+void SimulatedTransport::addOutput(Port port) {
+    std::lock_guard lock(state_->mutex);
+    state_->outs.push_back({});
+    state_->outs.back().port = std::move(port);
+}
+
+bool SimulatedTransport::inject(std::size_t index, const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard sinkLock(state_->sinkMutex);
+    InputSink* sink = nullptr;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index < state_->ins.size()) sink = state_->ins[index].sink;
+    }
+    if (!sink) return false;
+    sink->onBytes(bytes.data(), bytes.size());
+    return true;
+}
+
+bool SimulatedTransport::injectDataLost(std::size_t index) {
+    std::lock_guard sinkLock(state_->sinkMutex);
+    InputSink* sink = nullptr;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index < state_->ins.size()) sink = state_->ins[index].sink;
+    }
+    if (!sink) return false;
+    sink->onDataLost();
+    return true;
+}
+
+bool SimulatedTransport::inputOpen(std::size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    return index < state_->ins.size() && state_->ins[index].sink;
+}
+
+std::vector<SimulatedTransport::Arrival> SimulatedTransport::captured(std::size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    return index < state_->outs.size() ? state_->outs[index].arrivals : std::vector<Arrival>{};
+}
+
+std::vector<std::uint8_t> SimulatedTransport::capturedBytes(std::size_t index) const {
+    std::vector<std::uint8_t> all;
+    for (const Arrival& a : captured(index)) all.insert(all.end(), a.bytes.begin(), a.bytes.end());
+    return all;
+}
+
+bool SimulatedTransport::outputOpen(std::size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    return index < state_->outs.size() && state_->outs[index].open;
+}
+
+void SimulatedTransport::setOutputStalled(std::size_t index, bool stalled) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index < state_->outs.size()) state_->outs[index].stalled = stalled;
+    }
+    state_->changed.notify_all();
+}
+
+void SimulatedTransport::setOutputVanished(std::size_t index, bool vanished) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index < state_->outs.size()) state_->outs[index].vanished = vanished;
+    }
+    state_->changed.notify_all();
+}
+
+std::size_t SimulatedTransport::inputCount() {
+    std::lock_guard lock(state_->mutex);
+    return state_->ins.size();
+}
+
+std::size_t SimulatedTransport::outputCount() {
+    std::lock_guard lock(state_->mutex);
+    return state_->outs.size();
+}
+
+MMRESULT SimulatedTransport::inputInfo(std::size_t index, PortInfo& info) {
+    std::lock_guard lock(state_->mutex);
+    if (index >= state_->ins.size()) return MMSYSERR_BADDEVICEID;
+    const Port& p = state_->ins[index].port;
+    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
+    info = {p.name, p.hardware};
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT SimulatedTransport::outputInfo(std::size_t index, PortInfo& info) {
+    std::lock_guard lock(state_->mutex);
+    if (index >= state_->outs.size()) return MMSYSERR_BADDEVICEID;
+    const Port& p = state_->outs[index].port;
+    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
+    info = {p.name, p.hardware};
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT SimulatedTransport::openInput(std::size_t index, InputSink& sink,
+                                       std::unique_ptr<InputPort>& port) {
+    std::lock_guard lock(state_->mutex);
+    if (index >= state_->ins.size()) return MMSYSERR_BADDEVICEID;
+    State::In& in = state_->ins[index];
+    if (in.port.openResult != MMSYSERR_NOERROR) return in.port.openResult;
+    if (in.sink) return MMSYSERR_ALLOCATED;
+    in.sink = &sink;
+    port = std::make_unique<SimulatedInput>(state_, index);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT SimulatedTransport::openOutput(std::size_t index, std::unique_ptr<OutputPort>& port) {
+    std::lock_guard lock(state_->mutex);
+    if (index >= state_->outs.size()) return MMSYSERR_BADDEVICEID;
+    State::Out& out = state_->outs[index];
+    if (out.port.openResult != MMSYSERR_NOERROR) return out.port.openResult;
+    if (out.open) return MMSYSERR_ALLOCATED;
+    out.open = true;
+    port = std::make_unique<SimulatedOutput>(state_, index);
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace midi

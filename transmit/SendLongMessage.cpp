@@ -1,6 +1,5 @@
 #include "transmit/SendLongMessage.h"
 
-#include <atomic>
 #include <chrono>
 
 #include "transmit/ResponsiveWait.h"
@@ -21,8 +20,6 @@ bool SendLongMessage(HMIDIOUT port, MIDIHDR& header) {
     const BusyCursor busy;
     PauseResponsively(std::chrono::milliseconds(100));
     if (!sent) return false;
-    // The engine's output thread sets the done flag.
-    return WaitResponsively(WireTime(header.dwBufferLength) + std::chrono::seconds(2), [&header] {
-        return (std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire) & MHDR_DONE) != 0;
-    });
+    return WaitResponsively(WireTime(header.dwBufferLength) + std::chrono::seconds(2),
+                            [&header] { return (MidiHdrFlags(header) & MHDR_DONE) != 0; });
 }

@@ -1,5 +1,7 @@
 // Receiving a dump: the courses a reception can take, on a simulated input.
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include <QAction>
 #include <QFile>
@@ -35,8 +37,11 @@ Bytes Slice(const Bytes& b, std::size_t from, std::size_t to) {
 const Bytes kMarkerDump = {0xF0, 0x7D, 0x10, 0x7E, 0x01, 0x02, 0xF7};
 
 struct Step {
-    enum Kind { Inject, Stop, Ticks, StaleMarker } kind;
+    // AwaitReturns waits, without letting a tick run, until the callback has
+    // handled `returns` long-data returns.
+    enum Kind { Inject, AwaitReturns, Stop, Ticks, StaleMarker } kind;
     Bytes bytes = {};
+    int returns = 0;
 };
 
 struct Course {
@@ -72,7 +77,7 @@ std::vector<Course> Courses() {
           {S::Inject, {0xF0, 0x7D, 0x10, 0xF8, 0x7E, 0xFE, 0x01, 0xF7}}},
          false, 1, {0xF0, 0x7D, 0x10, 0x7E, 0x01, 0xF7}},
         {"STOP before any byte", {{S::Stop}}, true, 0, {}},
-        {"STOP after a complete dump", {{S::Inject, kMarkerDump}, {S::Stop}}, true, 1, kMarkerDump, false,
+        {"STOP after a complete dump", {{S::Inject, kMarkerDump}, {S::AwaitReturns, {}, 1}, {S::Stop}}, true, 1, kMarkerDump, false,
          false},
         {"broken SysEx waits for STOP",
          {{S::Inject, {0xF0, 0x7D, 0x10, 0x01, 0x02, 0x90, 0x3C, 0x7F}},
@@ -98,6 +103,14 @@ protected:
     // Log Clear comes back with the end-of-reception step.
     bool WaitEnded() {
         return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
+    }
+    static bool AwaitReturns(int returns) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (LongDataCount.load() < returns) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
     void ExpectIdleControls(bool outChosen) {
         EXPECT_FALSE(form->Timer1->isActive());
@@ -135,6 +148,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
         for (const Step& step : course.steps) {
             switch (step.kind) {
             case Step::Inject: EXPECT_TRUE(sim.inject(0, step.bytes)); break;
+            case Step::AwaitReturns: ASSERT_TRUE(AwaitReturns(step.returns)); break;
             case Step::Stop: QTest::mouseClick(form->BitBtn1, Qt::LeftButton); break;
             case Step::Ticks: QTest::qWait(350); break;
             case Step::StaleMarker: DataBuf[3] = 0x7E; break;
@@ -244,7 +258,7 @@ TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
               [&](QWidget* about) {
                   sawAbout = true;
                   sim.inject(0, kMarkerDump);
-                  QTest::qWaitFor([&] { return saveDialog->shown > 0; }, 10000);
+                  EXPECT_TRUE(QTest::qWaitFor([&] { return saveDialog->shown > 0; }, 10000));
                   about->close();
               });
     form->About1->trigger();

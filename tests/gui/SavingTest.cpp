@@ -158,7 +158,7 @@ void TypeAndAccept(QWidget* w, const QString& name) {
     auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
     ASSERT_NE(edit, nullptr);
     edit->setText(name);
-    dialog->accept();
+    QMetaObject::invokeMethod(dialog, "accept");
 }
 
 bool IsFileDialog(QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; }

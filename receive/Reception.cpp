@@ -119,6 +119,9 @@ void EndOfReception(TForm1& form) {
 void EndReceptionOnExit() {
     if (!inputOpen) return;
     if (Form1) Form1->Timer1->stop();
+    // As STOP would: the callback must not queue the header again while the
+    // teardown hands it back, or the port could not be closed.
+    StopRequest.store(1);
     TearDownInput();
     ReleaseBlock(DataBuf);
     DataBuf = nullptr;

@@ -115,12 +115,13 @@ protected:
         if (chooseOut) Choose(form->ComboBox1, 0);
     }
 
-    // Replaces the form's file dialogs with scripted ones.
+    // Replaces the form's file dialogs with scripted ones (the form deletes them).
     void ScriptDialogs() {
         saveDialog = new ScriptedDialog<vcl::TSaveDialog>(form);
-        saveDialog->DefaultExt = form->SaveDialog1->DefaultExt;
+        delete form->SaveDialog1;
         form->SaveDialog1 = saveDialog;
         openDialog = new ScriptedDialog<vcl::TOpenDialog>(form);
+        delete form->OpenDialog1;
         form->OpenDialog1 = openDialog;
     }
 

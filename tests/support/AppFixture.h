@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/Startup.h"
+#include "support/QtPrinters.h"
 #include "app/Unit1.h"
 #include "vcl/Application.h"
 

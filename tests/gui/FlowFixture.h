@@ -1,25 +1,28 @@
 // The window on simulated MIDI ports, for the tests of the two workflows and
-// the port lists: scripted file dialogs, modal boxes answered from a timer,
-// the status log as a list of lines.
+// the port lists: the ports chosen per test, scripted file dialogs, the status
+// log as a list of lines.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "app/Startup.h"
 #include "app/Unit1.h"
 #include "midi/SimulatedTransport.h"
 #include "midi/TransferState.h"
+#include "support/Dialogs.h"
+#include "support/QtPrinters.h"
 #include "vcl/Application.h"
 #include "vcl/BitBtn.h"
 #include "vcl/FileDialogs.h"
@@ -47,39 +50,6 @@ public:
     }
 };
 
-// Calls `act` with the first modal widget that `matches`, from a timer, so a
-// test can answer a box or dialog that a handler runs with exec().
-inline void WhenModal(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> act) {
-    auto* poll = new QTimer(qApp);
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, matches, act] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !matches(modal)) return;
-        poll->stop();
-        poll->deleteLater();
-        act(modal);
-    });
-    poll->start();
-}
-
-struct SeenBox {
-    int count = 0;
-    QString title;
-    QString text;
-};
-
-// Answers the next message box with OK, remembering what it said.
-inline void AnswerNextMessageBox(SeenBox& seen) {
-    WhenModal([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-              [&seen](QWidget* w) {
-                  auto* box = qobject_cast<QMessageBox*>(w);
-                  ++seen.count;
-                  seen.title = box->windowTitle();
-                  seen.text = box->text();
-                  box->accept();
-              });
-}
-
 inline QString ErrorTextOf(MMRESULT result) {
     char text[256] = {};
     midiInGetErrorTextA(result, text, sizeof text);
@@ -100,12 +70,10 @@ protected:
         for (auto& p : inputs) sim.addInput(p);
         for (auto& p : outputs) sim.addOutput(p);
         midi::setTransports({&sim});
-        static int argc = 1;
-        static char name[] = "zux_gui_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new vcl::TApplication(argc, argv);
-        app_->CreateForm(Form1);
+        app_ = std::make_unique<vcl::TApplication>(argc_, argv_);
+        CreateMainWindow(*app_);
         form = Form1;
+        form->show();
     }
 
     // The usual setup: one input, one output, both chosen.
@@ -139,15 +107,16 @@ protected:
     QString Path(const QString& name) const { return dir.filePath(name); }
 
     void TearDown() override {
-        delete app_;
-        app_ = nullptr;
-        Form1 = nullptr;
+        app_.reset();  // the window with it
         midi::setTransports({});
         EXPECT_EQ(midi::testing::LiveBlocks(), 0);
     }
 
 private:
-    vcl::TApplication* app_ = nullptr;
+    int argc_ = 1;
+    char arg0_[8] = "zuxtest";
+    char* argv_[2] = {arg0_, nullptr};
+    std::unique_ptr<vcl::TApplication> app_;
 };
 
 }  // namespace flows

@@ -190,12 +190,12 @@ INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()),
 TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     Open({{"Busy In", false, MMSYSERR_NOERROR, MMSYSERR_ALLOCATED}}, {{"Sim Out"}});
     Choose(form->ComboBox2, 0);
-    SeenBox box;
-    AnswerNextMessageBox(box);
+    zuxtest::BoxSeen box;
+    zuxtest::answerMessageBox(box);
     ClickReceive();
 
-    EXPECT_EQ(box.count, 1);
-    EXPECT_EQ(box.title, "error");
+    EXPECT_TRUE(box.shown);
+    EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_ALLOCATED));
     EXPECT_FALSE(box.text.isEmpty());
     EXPECT_EQ(Log(), QStringList{});
@@ -205,20 +205,21 @@ TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     EXPECT_EQ(midi::testing::LiveBlocks(), 0);
 
     // RECEIVE stays usable: a further click tries again.
-    AnswerNextMessageBox(box);
+    box = {};
+    zuxtest::answerMessageBox(box);
     ClickReceive();
-    EXPECT_EQ(box.count, 2);
+    EXPECT_TRUE(box.shown);
 }
 
 TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
     OpenWithPorts(true, false);
     midi::testing::FailNextBlockTakes(1);
-    SeenBox box;
-    AnswerNextMessageBox(box);
+    zuxtest::BoxSeen box;
+    zuxtest::answerMessageBox(box);
     ClickReceive();
     midi::testing::FailNextBlockTakes(0);
 
-    EXPECT_EQ(box.title, "error");
+    EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_NOMEM));
     EXPECT_FALSE(sim.inputOpen(0));
     EXPECT_EQ(Log(), QStringList{});
@@ -253,18 +254,15 @@ TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
     saveDialog->answer = Path("about.ZUX");
     ClickReceive();
 
-    bool sawAbout = false;
-    WhenModal([](QWidget*) { return true; },
-              [&](QWidget* about) {
-                  sawAbout = true;
-                  sim.inject(0, kMarkerDump);
-                  EXPECT_TRUE(QTest::qWaitFor([&] { return saveDialog->shown > 0; }, 10000));
-                  about->close();
-              });
+    zuxtest::BoxSeen about;
+    zuxtest::answerMessageBox(about, [&] {
+        sim.inject(0, kMarkerDump);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return saveDialog->shown > 0; }, 10000));
+    });
     form->About1->trigger();
 
     ASSERT_TRUE(WaitEnded());
-    EXPECT_TRUE(sawAbout);
+    EXPECT_EQ(about.caption, "about");
     EXPECT_EQ(saveDialog->shown, 1);
     EXPECT_EQ(Log().last(), "RECEIVE:saved(" + Path("about.ZUX") + ")");
 }

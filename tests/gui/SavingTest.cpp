@@ -151,25 +151,13 @@ protected:
     }
 };
 
-// Types `name` into the open file dialog and confirms it.
-void TypeAndAccept(QWidget* w, const QString& name) {
-    auto* dialog = qobject_cast<QFileDialog*>(w);
-    ASSERT_NE(dialog, nullptr);
-    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-    ASSERT_NE(edit, nullptr);
-    edit->setText(name);
-    QMetaObject::invokeMethod(dialog, "accept");
-}
-
-bool IsFileDialog(QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; }
-
 TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
     OpenWithPorts(true, false);
     QStringList logAtDialog;
-    WhenModal(IsFileDialog, [&](QWidget* w) {
+    zuxtest::whenModal([&](QWidget*) {
         logAtDialog = Log();
-        TypeAndAccept(w, Path("backup"));
-    });
+        zuxtest::typeIntoFileDialog(Path("backup"));
+    }, zuxtest::isFileDialog);
     Receive();
     ASSERT_TRUE(WaitEnded());
 
@@ -186,15 +174,11 @@ TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
     const QString path = Path("old.ZUX");
     WriteFile(path, kOld, 0644);
     bool asked = false;
-    WhenModal(IsFileDialog, [&](QWidget* w) {
-        WhenModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
-                  [&](QWidget* m) {
-                      asked = true;
-                      auto* box = qobject_cast<QMessageBox*>(m);
-                      box->button(QMessageBox::Yes)->click();
-                  });
-        TypeAndAccept(w, path);
-    });
+    zuxtest::whenModal([&](QWidget* w) {
+        asked = true;
+        qobject_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    }, zuxtest::isMessageBox);
+    zuxtest::typeIntoFileDialog(path);
     Receive();
     ASSERT_TRUE(WaitEnded());
 

@@ -81,8 +81,8 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     }
     if (!name.isEmpty()) openDialog->answer = name;
     if (o.noMemory) midi::testing::FailNextBlockTakes(1);
-    SeenBox box;
-    if (o.openResult != MMSYSERR_NOERROR) AnswerNextMessageBox(box);
+    zuxtest::BoxSeen box;
+    if (o.openResult != MMSYSERR_NOERROR) zuxtest::answerMessageBox(box);
 
     const int descriptors = OpenDescriptors();
     ASSERT_TRUE(form->Button1->isEnabled());
@@ -96,7 +96,7 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     EXPECT_EQ(sim.capturedBytes(0), Bytes(o.sent.begin(), o.sent.end()));
     EXPECT_FALSE(sim.outputOpen(0));
     if (o.openResult != MMSYSERR_NOERROR) {
-        EXPECT_EQ(box.title, "error");
+        EXPECT_EQ(box.caption, "error");
         EXPECT_EQ(box.text, ErrorTextOf(o.openResult));
     }
     EXPECT_TRUE(form->Button1->isEnabled());
@@ -108,8 +108,6 @@ INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()),
                          [](const ::testing::TestParamInfo<Outcome>& info) {
                              return std::string(info.param.name);
                          });
-
-bool IsFileDialog(QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; }
 
 using TransmitTest = FlowTest;
 
@@ -125,14 +123,13 @@ TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
 
     QStringList offered;
     QString firstFilter;
-    WhenModal(IsFileDialog, [&](QWidget* w) {
+    zuxtest::whenModal([&](QWidget* w) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
         offered = dialog->nameFilters();
         firstFilter = dialog->selectedNameFilter();
         dialog->selectNameFilter(filters[1]);
-        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(file);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
+        zuxtest::typeIntoFileDialog(file);
+    }, zuxtest::isFileDialog);
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     EXPECT_EQ(offered, filters);
     EXPECT_EQ(firstFilter, filters[0]);
@@ -141,12 +138,12 @@ TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
 
     QString againFilter;
     QStringList againFiles;
-    WhenModal(IsFileDialog, [&](QWidget* w) {
+    zuxtest::whenModal([&](QWidget* w) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
         againFilter = dialog->selectedNameFilter();
         againFiles = dialog->selectedFiles();
         dialog->reject();
-    });
+    }, zuxtest::isFileDialog);
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     EXPECT_EQ(againFilter, filters[1]);
     EXPECT_EQ(againFiles, QStringList{file});

@@ -171,5 +171,32 @@ TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
     EXPECT_FALSE(form->Button2->isEnabled());  // no input to receive from
 }
 
+TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
+    OpenWithPorts(true, true);
+    sim.setOutputStalled(0, true);
+    ScriptDialogs();
+    const QString file = Path("dump.ZUX");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    openDialog->answer = file;
+
+    // Runs only if events are handled during the wait; then lets the port go on.
+    bool busyCursor = false;
+    QTimer::singleShot(300, [&] {
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyCursor = cursor && cursor->shape() == Qt::WaitCursor;
+        sim.setOutputStalled(0, false);
+    });
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+
+    EXPECT_TRUE(busyCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(Log().last(), "TRANSMIT:completed(9byte)");
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+}
+
 }  // namespace
 }  // namespace flows

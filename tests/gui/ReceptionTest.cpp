@@ -129,54 +129,52 @@ void PrintTo(const Course& course, std::ostream* os) { *os << course.name; }
 
 TEST_P(ReceptionCourse, EndsAsExpected) {
     const Course& course = GetParam();
-    {
-        OpenWithPorts(true, course.outChosen);
-        ScriptDialogs();
-        const QString file = Path("dump.ZUX");
-        saveDialog->answer = file;
-        Bytes dataAtSave;
-        saveDialog->onExecute = [&] { dataAtSave.assign(DataBuf, DataBuf + DataLen.load()); };
+    OpenWithPorts(true, course.outChosen);
+    ScriptDialogs();
+    const QString file = Path("dump.ZUX");
+    saveDialog->answer = file;
+    Bytes dataAtSave;
+    saveDialog->onExecute = [&] { dataAtSave.assign(DataBuf, DataBuf + DataLen.load()); };
 
-        ClickReceive();
-        EXPECT_EQ(Log(), QStringList{"RECEIVE:waiting"});
-        EXPECT_TRUE(form->Timer1->isActive());
-        EXPECT_TRUE(form->BitBtn1->isEnabled());
-        EXPECT_FALSE(form->Button1->isEnabled());
-        EXPECT_FALSE(form->Button2->isEnabled());
-        EXPECT_FALSE(form->Button3->isEnabled());
+    ClickReceive();
+    EXPECT_EQ(Log(), QStringList{"RECEIVE:waiting"});
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(form->BitBtn1->isEnabled());
+    EXPECT_FALSE(form->Button1->isEnabled());
+    EXPECT_FALSE(form->Button2->isEnabled());
+    EXPECT_FALSE(form->Button3->isEnabled());
 
-        for (const Step& step : course.steps) {
-            switch (step.kind) {
-            case Step::Inject: EXPECT_TRUE(sim.inject(0, step.bytes)); break;
-            case Step::AwaitReturns: ASSERT_TRUE(AwaitReturns(step.returns)); break;
-            case Step::Stop: QTest::mouseClick(form->BitBtn1, Qt::LeftButton); break;
-            case Step::Ticks: QTest::qWait(350); break;
-            case Step::StaleMarker: DataBuf[3] = 0x7E; break;
-            }
+    for (const Step& step : course.steps) {
+        switch (step.kind) {
+        case Step::Inject: EXPECT_TRUE(sim.inject(0, step.bytes)); break;
+        case Step::AwaitReturns: ASSERT_TRUE(AwaitReturns(step.returns)); break;
+        case Step::Stop: QTest::mouseClick(form->BitBtn1, Qt::LeftButton); break;
+        case Step::Ticks: QTest::qWait(350); break;
+        case Step::StaleMarker: DataBuf[3] = 0x7E; break;
         }
-        ASSERT_TRUE(WaitEnded());
-
-        EXPECT_EQ(LongDataCount.load(), course.longDataCount);
-        EXPECT_EQ(DataLen.load(), course.data.size());
-        QStringList expected{"RECEIVE:waiting"};
-        if (course.canceled) {
-            expected << "RECEIVE:canceled";
-            EXPECT_EQ(saveDialog->shown, 0);
-            EXPECT_EQ(StopRequest.load(), 1);
-            EXPECT_FALSE(QFile::exists(file));
-        } else {
-            if (course.overflow) expected << "RECEIVE:overflow(cut at 65536byte)";
-            expected << QStringLiteral("RECEIVE:completed(%1byte)").arg(course.data.size())
-                     << "RECEIVE:saved(" + file + ")";
-            EXPECT_EQ(dataAtSave, course.data);
-            QFile saved(file);
-            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-            const QByteArray content = saved.readAll();
-            EXPECT_EQ(Bytes(content.begin(), content.end()), course.data);
-        }
-        EXPECT_EQ(Log(), expected);
-        ExpectIdleControls(course.outChosen);
     }
+    ASSERT_TRUE(WaitEnded());
+
+    EXPECT_EQ(LongDataCount.load(), course.longDataCount);
+    EXPECT_EQ(DataLen.load(), course.data.size());
+    QStringList expected{"RECEIVE:waiting"};
+    if (course.canceled) {
+        expected << "RECEIVE:canceled";
+        EXPECT_EQ(saveDialog->shown, 0);
+        EXPECT_EQ(StopRequest.load(), 1);
+        EXPECT_FALSE(QFile::exists(file));
+    } else {
+        if (course.overflow) expected << "RECEIVE:overflow(cut at 65536byte)";
+        expected << QStringLiteral("RECEIVE:completed(%1byte)").arg(course.data.size())
+                 << "RECEIVE:saved(" + file + ")";
+        EXPECT_EQ(dataAtSave, course.data);
+        QFile saved(file);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QByteArray content = saved.readAll();
+        EXPECT_EQ(Bytes(content.begin(), content.end()), course.data);
+    }
+    EXPECT_EQ(Log(), expected);
+    ExpectIdleControls(course.outChosen);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()),

@@ -10,13 +10,21 @@ namespace midi {
 
 namespace {
 
-std::mutex mutex;
-std::vector<Transport*> transports;
-std::set<std::tuple<int, Transport*, std::size_t>> openPorts;
+struct Registry {
+    std::mutex mutex;
+    std::vector<Transport*> transports;
+    std::set<std::tuple<int, Transport*, std::size_t>> openPorts;
+};
+
+// Never destroyed: a port may still be closed while the program exits.
+Registry& registry() {
+    static auto* r = new Registry;
+    return *r;
+}
 
 std::vector<Transport*> installed() {
-    std::lock_guard lock(mutex);
-    return transports;
+    std::lock_guard lock(registry().mutex);
+    return registry().transports;
 }
 
 std::size_t countOf(Transport* t, Direction direction) {
@@ -26,9 +34,11 @@ std::size_t countOf(Transport* t, Direction direction) {
 }  // namespace
 
 void setTransports(std::initializer_list<Transport*> list) {
-    std::lock_guard lock(mutex);
-    transports.assign(list.begin(), list.end());
-    transports.erase(std::remove(transports.begin(), transports.end(), nullptr), transports.end());
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.transports.assign(list.begin(), list.end());
+    r.transports.erase(std::remove(r.transports.begin(), r.transports.end(), nullptr),
+                       r.transports.end());
 }
 
 std::size_t portCount(Direction direction) {
@@ -50,13 +60,13 @@ MMRESULT findPort(Direction direction, std::uintptr_t id, PortRef& port) {
 }
 
 bool claimPort(Direction direction, const PortRef& port) {
-    std::lock_guard lock(mutex);
-    return openPorts.emplace(static_cast<int>(direction), port.transport, port.index).second;
+    std::lock_guard lock(registry().mutex);
+    return registry().openPorts.emplace(static_cast<int>(direction), port.transport, port.index).second;
 }
 
 void releasePort(Direction direction, const PortRef& port) {
-    std::lock_guard lock(mutex);
-    openPorts.erase({static_cast<int>(direction), port.transport, port.index});
+    std::lock_guard lock(registry().mutex);
+    registry().openPorts.erase({static_cast<int>(direction), port.transport, port.index});
 }
 
 }  // namespace midi

@@ -218,9 +218,11 @@ private:
     std::thread thread_;  // last: starts once everything above exists
 };
 
+// Never destroyed, so a handle left open at exit is not torn down while
+// other parts of the program are already gone.
 HandleRegistry<MidiIn>& inputs() {
-    static HandleRegistry<MidiIn> registry;
-    return registry;
+    static auto* registry = new HandleRegistry<MidiIn>;
+    return *registry;
 }
 
 bool validHeader(LPMIDIHDR pmh, UINT cbmh) { return pmh && cbmh >= sizeof(MIDIHDR); }

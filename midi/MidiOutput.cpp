@@ -162,9 +162,11 @@ private:
     std::thread thread_;
 };
 
+// Never destroyed, so a handle left open at exit is not torn down while
+// other parts of the program are already gone.
 HandleRegistry<MidiOut>& outputs() {
-    static HandleRegistry<MidiOut> registry;
-    return registry;
+    static auto* registry = new HandleRegistry<MidiOut>;
+    return *registry;
 }
 
 bool validHeader(LPMIDIHDR pmh, UINT cbmh) { return pmh && cbmh >= sizeof(MIDIHDR); }

@@ -15,6 +15,7 @@ struct SimulatedTransport::State {
         bool stalled = false;
         bool vanished = false;
         std::uint64_t cancels = 0;
+        std::size_t writeCalls = 0;
         std::vector<Arrival> arrivals;
     };
 
@@ -56,6 +57,7 @@ public:
         std::unique_lock lock(state_->mutex);
         auto out = [&]() -> SimulatedTransport::State::Out& { return state_->outs[index_]; };
         const std::uint64_t cancels = out().cancels;
+        ++out().writeCalls;
         state_->changed.wait(lock, [&] {
             return !out().stalled || out().vanished || out().cancels != cancels;
         });
@@ -137,6 +139,11 @@ std::vector<std::uint8_t> SimulatedTransport::capturedBytes(std::size_t index) c
 bool SimulatedTransport::outputOpen(std::size_t index) const {
     std::lock_guard lock(state_->mutex);
     return index < state_->outs.size() && state_->outs[index].open;
+}
+
+std::size_t SimulatedTransport::writeCalls(std::size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    return index < state_->outs.size() ? state_->outs[index].writeCalls : 0;
 }
 
 void SimulatedTransport::setOutputStalled(std::size_t index, bool stalled) {

@@ -43,6 +43,8 @@ public:
     std::vector<Arrival> captured(std::size_t index) const;
     std::vector<std::uint8_t> capturedBytes(std::size_t index) const;
     bool outputOpen(std::size_t index) const;
+    // Calls of write() on output port `index`, also those that took nothing.
+    std::size_t writeCalls(std::size_t index) const;
     // A stalled port takes no byte until cancelled; a vanished one refuses all.
     void setOutputStalled(std::size_t index, bool stalled);
     void setOutputVanished(std::size_t index, bool vanished);

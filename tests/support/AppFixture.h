@@ -1,5 +1,6 @@
 // The application object and the main window made as start-up makes them
-// (FormCreate included, window shown), destroyed after each test.
+// (FormCreate included, window shown), and ended as the program ends them,
+// after each test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "app/Startup.h"
 #include "support/QtPrinters.h"
 #include "app/Unit1.h"
+#include "receive/Reception.h"
 #include "vcl/Application.h"
 
 namespace zuxtest {
@@ -30,7 +32,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
     }
 
+    // As when the program ends: a reception still running is ended first.
     void TearDown() override {
+        EndReceptionOnExit();
         application_.reset();  // destroys Form1 as well
         QApplication::processEvents();
     }

@@ -1,0 +1,176 @@
+// Output handles on simulated ports: long messages, the done flag, reset of
+// pending output, ports that stall or vanish, and the wire pacing of hardware ports.
+#include <numeric>
+
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr UINT kHdr = sizeof(MIDIHDR);
+
+Bytes pattern(std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return b;
+}
+
+class MidiOutputTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        sim.addOutput({"Soft"});
+        sim.addOutput({"Wire", true});
+    }
+    void TearDown() override {
+        if (handle) {
+            midiOutReset(handle);
+            midiOutUnprepareHeader(handle, &hdr, kHdr);
+            EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+        }
+        EngineTest::TearDown();
+    }
+    void open(UINT id) { ASSERT_EQ(midiOutOpen(&handle, id, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR); }
+    void send(Bytes& data) {
+        hdr = MIDIHDR{};
+        hdr.lpData = reinterpret_cast<char*>(data.data());
+        hdr.dwBufferLength = static_cast<DWORD>(data.size());
+        ASSERT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    }
+    bool done() { return MidiHdrFlags(hdr) & MHDR_DONE; }
+
+    HMIDIOUT handle = nullptr;
+    MIDIHDR hdr{};
+};
+
+TEST_F(MidiOutputTest, LongMessageGoesOutWholeAndIsMarkedDone) {
+    open(0);
+    // Every byte value, line-end and end-of-file bytes included, and the largest dump.
+    Bytes data = pattern(65536);
+    data[0] = 0x0D;
+    data[1] = 0x0A;
+    data[2] = 0x1A;
+    data[3] = 0x00;
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return done(); }));
+    EXPECT_FALSE(MidiHdrFlags(hdr) & MHDR_INQUEUE);
+    EXPECT_EQ(sim.capturedBytes(0), data);
+    EXPECT_TRUE(sim.capturedBytes(1).empty());
+    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    handle = nullptr;
+    EXPECT_FALSE(sim.outputOpen(0));
+}
+
+TEST_F(MidiOutputTest, MapperPlaysThroughTheFirstPort) {
+    open(MIDI_MAPPER);
+    Bytes data{0xF0, 0x7D, 0x10, 0x7E, 0xF7};
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return done(); }));
+    EXPECT_EQ(sim.capturedBytes(0), data);
+}
+
+TEST_F(MidiOutputTest, MapperWithoutPortsIsNoDevice) {
+    midi::SimulatedTransport none;
+    midi::setTransports({&none});
+    HMIDIOUT h = nullptr;
+    EXPECT_EQ(midiOutOpen(&h, MIDI_MAPPER, 0, 0, CALLBACK_NULL), MIDIERR_NODEVICE);
+    EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+}
+
+TEST_F(MidiOutputTest, PendingOutputBlocksUnprepareAndCloseUntilReset) {
+    sim.setOutputStalled(0, true);
+    open(0);
+    Bytes data = pattern(1000);
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return sim.writeCalls(0) > 0; }));
+    EXPECT_FALSE(done());
+    EXPECT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutClose(handle), MIDIERR_STILLPLAYING);
+
+    // The reset returns only once the port no longer reads the data.
+    ASSERT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    EXPECT_TRUE(done());
+    EXPECT_FALSE(MidiHdrFlags(hdr) & MHDR_INQUEUE);
+    EXPECT_TRUE(sim.capturedBytes(0).empty());
+    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    handle = nullptr;
+}
+
+TEST_F(MidiOutputTest, ResetStopsAPacedMessageMidway) {
+    open(1);
+    Bytes data = pattern(65536);  // about 21 s on the wire
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return !sim.captured(1).empty(); }));
+    ASSERT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    EXPECT_TRUE(done());
+    const std::size_t sent = sim.capturedBytes(1).size();
+    EXPECT_LT(sent, data.size());
+    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    // Nothing more leaves after the reset.
+    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    handle = nullptr;
+    EXPECT_EQ(sim.capturedBytes(1).size(), sent);
+}
+
+TEST_F(MidiOutputTest, VanishedPortNeverMarksTheHeaderDone) {
+    open(0);
+    sim.setOutputVanished(0, true);
+    Bytes data = pattern(600);
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return sim.writeCalls(0) > 0; }));
+    EXPECT_FALSE(waitUntil([&] { return done(); }, std::chrono::milliseconds(200)));
+    EXPECT_EQ(sim.writeCalls(0), 1u);  // the message stopped at the failed write
+    EXPECT_EQ(midiOutClose(handle), MIDIERR_STILLPLAYING);
+    ASSERT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    EXPECT_TRUE(done());
+}
+
+TEST_F(MidiOutputTest, HeaderRules) {
+    open(0);
+    Bytes data = pattern(8);
+    hdr.lpData = reinterpret_cast<char*>(data.data());
+    hdr.dwBufferLength = 8;
+    EXPECT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_UNPREPARED);
+    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr - 1), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(midiOutPrepareHeader(handle, nullptr, kHdr), MMSYSERR_INVALPARAM);
+    MIDIHDR noData{};
+    EXPECT_EQ(midiOutPrepareHeader(handle, &noData, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+
+    const HMIDIOUT bogus = reinterpret_cast<HMIDIOUT>(&hdr);
+    EXPECT_EQ(midiOutLongMsg(bogus, &hdr, kHdr), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(midiOutReset(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(midiOutClose(bogus), MMSYSERR_INVALHANDLE);
+
+    HMIDIOUT h = nullptr;
+    EXPECT_EQ(midiOutOpen(nullptr, 0, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(midiOutOpen(&h, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(midiOutOpen(&h, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+}
+
+// A lower bound only: a slow machine makes bytes later, never earlier.
+TEST_F(MidiOutputTest, HardwarePortNeverGetsBytesFasterThanTheWire) {
+    open(1);
+    Bytes data = pattern(800);
+    const auto before = std::chrono::steady_clock::now();
+    send(data);
+    ASSERT_TRUE(waitUntil([&] { return done(); }));
+    std::size_t offset = 0;
+    for (const auto& arrival : sim.captured(1)) {
+        EXPECT_LE(arrival.bytes.size(), 32u);
+        offset += arrival.bytes.size();
+        const auto earliest = before + std::chrono::microseconds(320) * (offset - 1);
+        EXPECT_GE(arrival.at, earliest) << "chunk ending at byte " << offset;
+    }
+    EXPECT_EQ(sim.capturedBytes(1), data);
+}
+
+}  // namespace

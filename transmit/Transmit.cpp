@@ -9,26 +9,13 @@
 
 #include "app/Unit1.h"
 #include "midi/TransferState.h"
+#include "transmit/ReadDumpFile.h"
 #include "transmit/SendLongMessage.h"
 #include "vcl/Application.h"
 #include "vcl/FileDialogs.h"
 #include "vcl/Memo.h"
 
 namespace {
-
-enum class FileRead { Ok, Failed, CloseFailed };
-
-// Reads at most one block into DataBuf, then closes the file. A read error is
-// a failure even after some bytes: a partial dump must never go out as whole.
-FileRead ReadDumpFile(FILE* file) {
-    DataLen.store(0);
-    const std::size_t got = std::fread(DataBuf, 1, DataBlockSize, file);
-    const bool readError = std::ferror(file) != 0;
-    DataLen.store(static_cast<std::uint32_t>(got));
-    const bool closed = std::fclose(file) == 0;
-    if (got == 0 || readError) return FileRead::Failed;
-    return closed ? FileRead::Ok : FileRead::CloseFailed;
-}
 
 void ReleaseDataBuf() {
     ReleaseBlock(DataBuf);
@@ -59,7 +46,15 @@ void TForm1::Button1Click(QObject*) {
     }
 
     DataBuf = TakeBlock();
-    const FileRead read = DataBuf ? ReadDumpFile(file) : (std::fclose(file), FileRead::Failed);
+    DataLen.store(0);
+    FileRead read = FileRead::Failed;
+    if (DataBuf) {
+        std::uint32_t length = 0;
+        read = ReadDumpFile(file, DataBuf, DataBlockSize, length);
+        DataLen.store(length);
+    } else {
+        std::fclose(file);
+    }
     if (read != FileRead::Ok) {
         ReleaseDataBuf();
         vcl::MemoLinesAdd(Memo1, read == FileRead::CloseFailed

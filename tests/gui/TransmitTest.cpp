@@ -1,10 +1,14 @@
 // Sending a dump file: every outcome with its lines, on simulated outputs.
+#include <algorithm>
+#include <cstdio>
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 
 #include "tests/gui/FlowFixture.h"
+#include "transmit/ReadDumpFile.h"
 
 namespace flows {
 namespace {
@@ -54,6 +58,55 @@ std::vector<Outcome> Outcomes() {
         {"LongerThanABlock", Outcome::File, Pattern(65537), {"TRANSMIT:executing", done.arg(65536)},
          Pattern(65536), false},
     };
+}
+
+// A stream with `good` bytes, after which it ends or fails; its close may fail.
+struct FakeFile {
+    std::size_t good;
+    bool failAfter;
+    bool closeFails;
+    std::size_t pos = 0;
+};
+
+std::FILE* OpenFake(FakeFile& fake) {
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buf, std::size_t size) -> ssize_t {
+        auto& f = *static_cast<FakeFile*>(cookie);
+        const std::size_t n = std::min(size, f.good - f.pos);
+        if (n == 0) return f.failAfter ? -1 : 0;
+        for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<char>((f.pos + i) & 0xFF);
+        f.pos += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.close = [](void* cookie) { return static_cast<FakeFile*>(cookie)->closeFails ? -1 : 0; };
+    return fopencookie(&fake, "rb", io);
+}
+
+TEST(ReadDumpFileTest, TellsAReadErrorFromTheEnd) {
+    struct Case {
+        const char* name;
+        FakeFile file;
+        FileRead result;
+        std::uint32_t length;
+    };
+    const Case cases[] = {
+        {"whole file", {10, false, false}, FileRead::Ok, 10},
+        {"longer than the block", {70000, false, false}, FileRead::Ok, 65536},
+        {"empty", {0, false, false}, FileRead::Failed, 0},
+        {"error before any byte", {0, true, false}, FileRead::Failed, 0},
+        {"error after some bytes", {100, true, false}, FileRead::Failed, 100},
+        {"close fails", {10, false, true}, FileRead::CloseFailed, 10},
+        {"error and close fails", {10, true, true}, FileRead::Failed, 10},
+    };
+    std::vector<unsigned char> block(DataBlockSize);
+    for (Case c : cases) {
+        SCOPED_TRACE(c.name);
+        std::FILE* file = OpenFake(c.file);
+        ASSERT_NE(file, nullptr);
+        std::uint32_t length = 12345;
+        EXPECT_EQ(ReadDumpFile(file, block.data(), DataBlockSize, length), c.result);
+        EXPECT_EQ(length, c.length);
+    }
 }
 
 class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Outcome> {};

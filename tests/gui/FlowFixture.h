@@ -21,6 +21,7 @@
 #include "app/Unit1.h"
 #include "midi/SimulatedTransport.h"
 #include "midi/TransferState.h"
+#include "receive/Reception.h"
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
 #include "vcl/Application.h"
@@ -107,7 +108,8 @@ protected:
     QString Path(const QString& name) const { return dir.filePath(name); }
 
     void TearDown() override {
-        app_.reset();  // the window with it
+        EndReceptionOnExit();  // as the program does once its window is closed
+        app_.reset();          // the window with it
         midi::setTransports({});
         EXPECT_EQ(midi::testing::LiveBlocks(), 0);
     }

@@ -265,6 +265,25 @@ TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
     EXPECT_EQ(Log().last(), "RECEIVE:saved(" + Path("about.ZUX") + ")");
 }
 
+TEST_F(ReceptionTest, TheNextReceptionStartsAfresh) {
+    OpenWithPorts();
+    ScriptDialogs();
+    saveDialog->answer = Path("second.ZUX");
+    ClickReceive();
+    ASSERT_TRUE(sim.inject(0, kHuge));  // cut, counted, then stopped
+    ASSERT_TRUE(AwaitReturns(1));
+    QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
+    ASSERT_TRUE(WaitEnded());
+
+    ClickReceive();
+    ASSERT_TRUE(sim.inject(0, kMarkerDump));
+    ASSERT_TRUE(WaitEnded());
+    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:canceled", "RECEIVE:waiting",
+                                  "RECEIVE:completed(7byte)", "RECEIVE:saved(" + Path("second.ZUX") + ")"}));
+    EXPECT_EQ(LongDataCount.load(), 1);
+    EXPECT_EQ(StopRequest.load(), 0);
+}
+
 TEST_F(ReceptionTest, ClosingTheWindowEndsTheReceptionWithoutSaving) {
     OpenWithPorts();
     ScriptDialogs();

@@ -33,6 +33,7 @@ struct Outcome {
     MMRESULT openResult = MMSYSERR_NOERROR;
     bool stalled = false;
     bool noMemory = false;
+    bool vanished = false;
 };
 
 void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
@@ -52,6 +53,8 @@ std::vector<Outcome> Outcomes() {
         {"PortBusy", Outcome::File, kDump, {"TRANSMIT:canceled"}, {}, true, MMSYSERR_ALLOCATED},
         {"PortNeverFinishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
          {}, false, MMSYSERR_NOERROR, true},
+        {"PortVanishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
+         {}, true, MMSYSERR_NOERROR, false, false, true},
         {"Sent", Outcome::File, kDump, {"TRANSMIT:executing", done.arg(9)}, kDump},
         {"TextFile", Outcome::File, text, {"TRANSMIT:executing", done.arg(text.size())}, text, false},
         {"FullBlock", Outcome::File, Pattern(65536), {"TRANSMIT:executing", done.arg(65536)}, Pattern(65536)},
@@ -117,6 +120,7 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     if (o.inChosen) Choose(form->ComboBox2, 0);
     Choose(form->ComboBox1, 0);
     if (o.stalled) sim.setOutputStalled(0, true);
+    if (o.vanished) sim.setOutputVanished(0, true);
     ScriptDialogs();
 
     QString name;

@@ -4,6 +4,9 @@
 
 #include <exception>
 #include <functional>
+#include <vector>
+
+#include <QPointer>
 #include <QString>
 
 class QApplication;
@@ -12,6 +15,7 @@ class QWidget;
 namespace vcl {
 
 constexpr int MB_OK = 0;  // one OK button, no icon
+constexpr int IDOK = 1;   // MessageBox result: OK pressed (or the box closed)
 
 class TApplication {
 public:
@@ -43,7 +47,9 @@ public:
 private:
     void adoptMainForm(QWidget* form, const std::function<void()>& formCreate);
     QApplication* qt_;
+    bool ownsQt_ = false;   // false when a QApplication existed already (tests)
     QWidget* mainForm_ = nullptr;
+    std::vector<QPointer<QWidget>> forms_;  // destroyed with the application
 };
 
 extern TApplication* Application;

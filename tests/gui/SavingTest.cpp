@@ -1,0 +1,230 @@
+// Saving a received dump: the file writer on its own, then the outcomes as the
+// window reports them.
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include "receive/DumpFile.h"
+#include "tests/gui/FlowFixture.h"
+
+namespace flows {
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteFile(const QString& path, const QByteArray& content, mode_t mode) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+// Files in `dir` besides the ones named.
+QStringList Leftovers(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// Lets the process write at most `bytes` into any file while alive; a write
+// beyond fails instead of killing the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+const QByteArray kOld = "the only copy of an older dump";
+
+QByteArray Dump(int size) {
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i) b[i] = static_cast<char>(i % 251);
+    return b;
+}
+
+DumpWrite Write(const QString& path, const QByteArray& data) {
+    return WriteDumpFile(path, reinterpret_cast<const unsigned char*>(data.constData()),
+                         static_cast<std::size_t>(data.size()));
+}
+
+TEST(DumpFileTest, NewFileHoldsExactlyTheBytesWithTheUsualMode) {
+    QTemporaryDir dir;
+    const mode_t oldMask = umask(027);  // not the common 022, so a fixed mode shows
+    for (int size : {0, 1, 65536}) {
+        const QString path = dir.filePath(QStringLiteral("new%1.ZUX").arg(size));
+        EXPECT_EQ(Write(path, Dump(size)), DumpWrite::Saved);
+        EXPECT_EQ(ReadAll(path), Dump(size));
+        EXPECT_EQ(ModeOf(path), 0640u);
+    }
+    umask(oldMask);
+    EXPECT_EQ(Leftovers(dir.path()).size(), 3);
+}
+
+TEST(DumpFileTest, ReplacedFileKeepsItsModeAndLink) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.ZUX");
+    WriteFile(path, kOld, 0640);
+    ASSERT_EQ(Write(path, Dump(100)), DumpWrite::Saved);
+    EXPECT_EQ(ReadAll(path), Dump(100));
+    EXPECT_EQ(ModeOf(path), 0640u);
+
+    const QString link = dir.filePath("link.ZUX");
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_EQ(Write(link, Dump(7)), DumpWrite::Saved);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(path), Dump(7));
+}
+
+TEST(DumpFileTest, NoFolderMeansCannotOpen) {
+    QTemporaryDir dir;
+    EXPECT_EQ(Write(dir.filePath("missing/x.ZUX"), Dump(10)), DumpWrite::CannotOpen);
+}
+
+TEST(DumpFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.ZUX");
+    WriteFile(path, kOld, 0644);
+
+    // In a child, so the limit cannot touch anything else this process writes.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileSizeLimit limit(1000);
+        _exit(Write(path, Dump(65536)) == DumpWrite::CannotMake ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadAll(path), kOld);
+    EXPECT_EQ(Leftovers(dir.path()), QStringList{"old.ZUX"});
+}
+
+// The window: a marker dump received, then the save as the user answers it.
+class SavingTest : public FlowTest {
+protected:
+    const Bytes dump = {0xF0, 0x7D, 0x10, 0x7E, 0x0D, 0x0A, 0x1A, 0x00, 0xF7};
+
+    void Receive() {
+        QTest::mouseClick(form->Button2, Qt::LeftButton);
+        ASSERT_TRUE(sim.inject(0, dump));
+    }
+    bool WaitEnded() {
+        return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
+    }
+    void ExpectIdleControls(bool outChosen) {
+        EXPECT_FALSE(form->BitBtn1->isEnabled());
+        EXPECT_TRUE(form->Button2->isEnabled());
+        EXPECT_TRUE(form->Button3->isEnabled());
+        EXPECT_EQ(form->Button1->isEnabled(), outChosen);
+    }
+    QByteArray DumpBytes() const {
+        return QByteArray(reinterpret_cast<const char*>(dump.data()), qsizetype(dump.size()));
+    }
+};
+
+TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
+    OpenWithPorts(true, false);
+    QStringList logAtDialog;
+    zuxtest::whenModal([&](QWidget*) {
+        logAtDialog = Log();
+        zuxtest::typeIntoFileDialog(Path("backup"));
+    }, zuxtest::isFileDialog);
+    Receive();
+    ASSERT_TRUE(WaitEnded());
+
+    const QString saved = Path("backup.ZUX");
+    EXPECT_EQ(logAtDialog, (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)"}));
+    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)",
+                                  "RECEIVE:saved(" + saved + ")"}));
+    EXPECT_EQ(ReadAll(saved), DumpBytes());
+    ExpectIdleControls(false);
+}
+
+TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
+    OpenWithPorts();
+    const QString path = Path("old.ZUX");
+    WriteFile(path, kOld, 0644);
+    bool asked = false;
+    zuxtest::whenModal([&](QWidget* w) {
+        asked = true;
+        qobject_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    }, zuxtest::isMessageBox);
+    zuxtest::typeIntoFileDialog(path);
+    Receive();
+    ASSERT_TRUE(WaitEnded());
+
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(Log().last(), "RECEIVE:saved(" + path + ")");
+    EXPECT_EQ(ReadAll(path), DumpBytes());
+}
+
+struct SaveOutcome {
+    const char* name;
+    std::optional<QString> answer;  // relative to the test folder; none: cancel
+    bool limitFileSize;
+    const char* line;
+    bool outChosen;
+};
+
+class SaveOutcomes : public SavingTest, public ::testing::WithParamInterface<SaveOutcome> {};
+
+void PrintTo(const SaveOutcome& o, std::ostream* os) { *os << o.name; }
+
+TEST_P(SaveOutcomes, ReportAndLeaveTheOldFile) {
+    const SaveOutcome& o = GetParam();
+    OpenWithPorts(true, o.outChosen);
+    ScriptDialogs();
+    WriteFile(Path("old.ZUX"), kOld, 0644);
+    if (o.answer) saveDialog->answer = Path(*o.answer);
+    std::optional<FileSizeLimit> limit;
+    if (o.limitFileSize) saveDialog->onExecute = [&] { limit.emplace(4); };
+
+    Receive();
+    ASSERT_TRUE(WaitEnded());
+    limit.reset();
+
+    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)", o.line}));
+    EXPECT_EQ(ReadAll(Path("old.ZUX")), kOld);
+    EXPECT_EQ(Leftovers(dir.path()), QStringList{"old.ZUX"});
+    ExpectIdleControls(o.outChosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , SaveOutcomes,
+    ::testing::Values(
+        SaveOutcome{"Cancel", std::nullopt, false, "RECEIVE:saving was canceled", true},
+        SaveOutcome{"NoSuchFolder", QString("gone/new.ZUX"), false, "RECEIVE:can not open the file", false},
+        SaveOutcome{"WriteFails", QString("old.ZUX"), true, "RECEIVE:can not make the file", true}),
+    [](const ::testing::TestParamInfo<SaveOutcome>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace flows

@@ -1,0 +1,259 @@
+// Sending a dump file: every outcome with its lines, on simulated outputs.
+#include <algorithm>
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include "tests/gui/FlowFixture.h"
+#include "transmit/ReadDumpFile.h"
+
+namespace flows {
+namespace {
+
+QByteArray Pattern(int size) {
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i) b[i] = static_cast<char>((i * 7) % 256);
+    return b;
+}
+
+int OpenDescriptors() {
+    return int(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+struct Outcome {
+    const char* name;
+    enum Answer { Cancel, File, Missing, Folder } answer = File;
+    QByteArray content = {};
+    QStringList lines = {};  // after "TRANSMIT:start"; "%f" stands for the chosen name
+    QByteArray sent = {};
+    bool inChosen = true;
+    MMRESULT openResult = MMSYSERR_NOERROR;
+    bool stalled = false;
+    bool noMemory = false;
+    bool vanished = false;
+};
+
+void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
+
+const QByteArray kDump = QByteArray::fromHex("F07D107E0D0A1A00F7");
+
+std::vector<Outcome> Outcomes() {
+    const QString done = QStringLiteral("TRANSMIT:completed(%1byte)");
+    const QByteArray text = "line one\r\nline two\n\x1a";
+    return {
+        {"Canceled", Outcome::Cancel, {}, {"TRANSMIT:canceled"}},
+        {"MissingFile", Outcome::Missing, {}, {"TRANSMIT:can not open the file(%f)"}, {}, false},
+        {"EmptyFile", Outcome::File, "", {"TRANSMIT:failed to read the data"}},
+        {"ReadError", Outcome::Folder, {}, {"TRANSMIT:failed to read the data"}, {}, false},
+        {"NoMemory", Outcome::File, kDump, {"TRANSMIT:failed to read the data"}, {}, true,
+         MMSYSERR_NOERROR, false, true},
+        {"PortBusy", Outcome::File, kDump, {"TRANSMIT:canceled"}, {}, true, MMSYSERR_ALLOCATED},
+        {"PortNeverFinishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
+         {}, false, MMSYSERR_NOERROR, true},
+        {"PortVanishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
+         {}, true, MMSYSERR_NOERROR, false, false, true},
+        {"Sent", Outcome::File, kDump, {"TRANSMIT:executing", done.arg(9)}, kDump},
+        {"TextFile", Outcome::File, text, {"TRANSMIT:executing", done.arg(text.size())}, text, false},
+        {"FullBlock", Outcome::File, Pattern(65536), {"TRANSMIT:executing", done.arg(65536)}, Pattern(65536)},
+        {"LongerThanABlock", Outcome::File, Pattern(65537), {"TRANSMIT:executing", done.arg(65536)},
+         Pattern(65536), false},
+    };
+}
+
+// A stream with `good` bytes, after which it ends or fails; its close may fail.
+struct FakeFile {
+    std::size_t good;
+    bool failAfter;
+    bool closeFails;
+    std::size_t pos = 0;
+};
+
+std::FILE* OpenFake(FakeFile& fake) {
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buf, std::size_t size) -> ssize_t {
+        auto& f = *static_cast<FakeFile*>(cookie);
+        const std::size_t n = std::min(size, f.good - f.pos);
+        if (n == 0) return f.failAfter ? -1 : 0;
+        for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<char>((f.pos + i) & 0xFF);
+        f.pos += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.close = [](void* cookie) { return static_cast<FakeFile*>(cookie)->closeFails ? -1 : 0; };
+    return fopencookie(&fake, "rb", io);
+}
+
+TEST(ReadDumpFileTest, TellsAReadErrorFromTheEnd) {
+    struct Case {
+        const char* name;
+        FakeFile file;
+        FileRead result;
+        std::uint32_t length;
+    };
+    const Case cases[] = {
+        {"whole file", {10, false, false}, FileRead::Ok, 10},
+        {"longer than the block", {70000, false, false}, FileRead::Ok, 65536},
+        {"empty", {0, false, false}, FileRead::Failed, 0},
+        {"error before any byte", {0, true, false}, FileRead::Failed, 0},
+        {"error after some bytes", {100, true, false}, FileRead::Failed, 100},
+        {"close fails", {10, false, true}, FileRead::CloseFailed, 10},
+        {"error and close fails", {10, true, true}, FileRead::Failed, 10},
+    };
+    std::vector<unsigned char> block(DataBlockSize);
+    for (Case c : cases) {
+        SCOPED_TRACE(c.name);
+        std::FILE* file = OpenFake(c.file);
+        ASSERT_NE(file, nullptr);
+        std::uint32_t length = 12345;
+        EXPECT_EQ(ReadDumpFile(file, block.data(), DataBlockSize, length), c.result);
+        EXPECT_EQ(length, c.length);
+    }
+}
+
+class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(TransmitOutcome, ReportsAndCleansUp) {
+    const Outcome& o = GetParam();
+    Open({{"Sim In"}}, {{"Sim Out", false, MMSYSERR_NOERROR, o.openResult}});
+    if (o.inChosen) Choose(form->ComboBox2, 0);
+    Choose(form->ComboBox1, 0);
+    if (o.stalled) sim.setOutputStalled(0, true);
+    if (o.vanished) sim.setOutputVanished(0, true);
+    ScriptDialogs();
+
+    QString name;
+    switch (o.answer) {
+    case Outcome::Cancel: break;
+    case Outcome::File: {
+        name = Path("dump.ZUX");
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(o.content);
+        break;
+    }
+    case Outcome::Missing: name = Path("no such dump.ZUX"); break;
+    case Outcome::Folder: name = dir.path(); break;
+    }
+    if (!name.isEmpty()) openDialog->answer = name;
+    if (o.noMemory) midi::testing::FailNextBlockTakes(1);
+    zuxtest::BoxSeen box;
+    if (o.openResult != MMSYSERR_NOERROR) zuxtest::answerMessageBox(box);
+
+    const int descriptors = OpenDescriptors();
+    ASSERT_TRUE(form->Button1->isEnabled());
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    midi::testing::FailNextBlockTakes(0);
+
+    QStringList expected{"TRANSMIT:start"};
+    for (const QString& line : o.lines) expected << QString(line).replace("%f", name);
+    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(OpenDescriptors(), descriptors);  // the file is closed on every path
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(o.sent.begin(), o.sent.end()));
+    EXPECT_FALSE(sim.outputOpen(0));
+    if (o.openResult != MMSYSERR_NOERROR) {
+        EXPECT_EQ(box.caption, "error");
+        EXPECT_EQ(box.text, ErrorTextOf(o.openResult));
+    }
+    EXPECT_TRUE(form->Button1->isEnabled());
+    EXPECT_EQ(form->Button2->isEnabled(), o.inChosen);
+    EXPECT_EQ(DataBuf, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()),
+                         [](const ::testing::TestParamInfo<Outcome>& info) {
+                             return std::string(info.param.name);
+                         });
+
+using TransmitTest = FlowTest;
+
+TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
+    OpenWithPorts(false, true);
+    const QString file = Path("song.syx");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    const QStringList filters{QString::fromUtf8("ZUXファイル (*.ZUX)"), QString::fromUtf8("syxファイル (*.syx)")};
+
+    QStringList offered;
+    QString firstFilter;
+    zuxtest::whenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        offered = dialog->nameFilters();
+        firstFilter = dialog->selectedNameFilter();
+        dialog->selectNameFilter(filters[1]);
+        zuxtest::typeIntoFileDialog(file);
+    }, zuxtest::isFileDialog);
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(offered, filters);
+    EXPECT_EQ(firstFilter, filters[0]);
+    EXPECT_EQ(Log().last(), QStringLiteral("TRANSMIT:completed(9byte)"));
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+
+    QString againFilter;
+    QStringList againFiles;
+    zuxtest::whenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        againFilter = dialog->selectedNameFilter();
+        againFiles = dialog->selectedFiles();
+        dialog->reject();
+    }, zuxtest::isFileDialog);
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(againFilter, filters[1]);
+    EXPECT_EQ(againFiles, QStringList{file});
+    EXPECT_EQ(Log().mid(Log().size() - 2), (QStringList{"TRANSMIT:start", "TRANSMIT:canceled"}));
+}
+
+TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
+    Open({}, {{"Out A"}, {"Out B"}});
+    const int mapper = form->ComboBox1->count() - 1;
+    ASSERT_EQ(form->ComboBox1->itemText(mapper), "MIDI Mapper");
+    Choose(form->ComboBox1, mapper);
+    ScriptDialogs();
+    const QString file = Path("dump.ZUX");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    openDialog->answer = file;
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+
+    EXPECT_EQ(DevId, MIDI_MAPPER);
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+    EXPECT_TRUE(sim.capturedBytes(1).empty());
+    EXPECT_FALSE(form->Button2->isEnabled());  // no input to receive from
+}
+
+TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
+    OpenWithPorts(true, true);
+    sim.setOutputStalled(0, true);
+    ScriptDialogs();
+    const QString file = Path("dump.ZUX");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kDump);
+    }
+    openDialog->answer = file;
+
+    // Runs only if events are handled during the wait; then lets the port go on.
+    bool busyCursor = false;
+    QTimer::singleShot(300, [&] {
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyCursor = cursor && cursor->shape() == Qt::WaitCursor;
+        sim.setOutputStalled(0, false);
+    });
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+
+    EXPECT_TRUE(busyCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(Log().last(), "TRANSMIT:completed(9byte)");
+    EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
+}
+
+}  // namespace
+}  // namespace flows

@@ -3,7 +3,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSocketNotifier>
 #include <QWidget>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vcl {
 
@@ -19,6 +24,33 @@ int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     return IDOK;
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onQuitSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// A desktop that logs out, or Ctrl+C in a terminal, ends the program the way
+// closing the window does: the message loop returns, start-up finishes (a
+// running reception is ended) and the exit code is 0. The handler only
+// writes to a pipe; the event loop does the rest.
+void quitOnSignals(QApplication* qt) {
+    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qt);
+    QObject::connect(notifier, &QSocketNotifier::activated, qt, [qt] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+        qt->quit();  // leaves every running loop, modal boxes' included
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
 }
 
 }  // namespace
@@ -54,6 +86,7 @@ void TApplication::adoptMainForm(QWidget* form, const std::function<void()>& for
 
 void TApplication::Run() {
     if (!mainForm_) return;
+    quitOnSignals(qt_);
     mainForm_->show();
     qt_->exec();
 }

@@ -27,6 +27,7 @@ int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
 }
 
 int signalPipe[2] = {-1, -1};
+bool quitRequested = false;
 
 void onQuitSignal(int) {
     const char byte = 1;
@@ -44,7 +45,10 @@ void quitOnSignals(QApplication* qt) {
     QObject::connect(notifier, &QSocketNotifier::activated, qt, [qt] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
-        qt->quit();  // leaves every running loop, modal boxes' included
+        quitRequested = true;
+        // exit(), unlike quit(), works before the main loop runs too and
+        // leaves every running loop, modal boxes' included.
+        qt->exit(0);
     });
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
@@ -60,6 +64,7 @@ TApplication::TApplication(int& argc, char** argv) {
     if (!qt_) {
         qt_ = new QApplication(argc, argv);
         ownsQt_ = true;
+        quitOnSignals(qt_);  // the program's own application only, not a test's
     }
     // The program keeps no settings, but Qt's own file dialog saves its
     // history to the user's settings file when it closes. Point Qt's settings
@@ -85,8 +90,7 @@ void TApplication::adoptMainForm(QWidget* form, const std::function<void()>& for
 }
 
 void TApplication::Run() {
-    if (!mainForm_) return;
-    quitOnSignals(qt_);
+    if (!mainForm_ || quitRequested) return;
     mainForm_->show();
     qt_->exec();
 }

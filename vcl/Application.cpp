@@ -3,7 +3,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSocketNotifier>
 #include <QWidget>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vcl {
 
@@ -21,6 +26,37 @@ int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
     return IDOK;
 }
 
+int signalPipe[2] = {-1, -1};
+bool quitRequested = false;
+
+void onQuitSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// A desktop that logs out, or Ctrl+C in a terminal, ends the program the way
+// closing the window does: the message loop returns, start-up finishes (a
+// running reception is ended) and the exit code is 0. The handler only
+// writes to a pipe; the event loop does the rest.
+void quitOnSignals(QApplication* qt) {
+    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qt);
+    QObject::connect(notifier, &QSocketNotifier::activated, qt, [qt] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &byte, 1);
+        quitRequested = true;
+        // exit(), unlike quit(), works before the main loop runs too and
+        // leaves every running loop, modal boxes' included.
+        qt->exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+}
+
 }  // namespace
 
 TApplication::TApplication(int& argc, char** argv) {
@@ -28,6 +64,7 @@ TApplication::TApplication(int& argc, char** argv) {
     if (!qt_) {
         qt_ = new QApplication(argc, argv);
         ownsQt_ = true;
+        quitOnSignals(qt_);  // the program's own application only, not a test's
     }
     // The program keeps no settings, but Qt's own file dialog saves its
     // history to the user's settings file when it closes. Point Qt's settings
@@ -53,7 +90,7 @@ void TApplication::adoptMainForm(QWidget* form, const std::function<void()>& for
 }
 
 void TApplication::Run() {
-    if (!mainForm_) return;
+    if (!mainForm_ || quitRequested) return;
     mainForm_->show();
     qt_->exec();
 }

@@ -19,6 +19,7 @@
 #include "app/Startup.h"
 #include "app/Unit1.h"
 #include "e2e/JackServer.h"
+#include "midi/TransferState.h"
 #include "midi/Transport.h"
 #include "receive/Reception.h"
 #include "support/Dialogs.h"
@@ -173,8 +174,14 @@ TEST_F(ProgramE2E, TransmittedFileArrivesByteForByte) {
 // The server dies mid-dump: the reception waits as on a silent port, the
 // window goes on, and STOP still ends it.
 TEST_F(ProgramE2E, ServerKilledDuringReceptionStopEndsIt) {
+    // A short first message shows that bytes flow; the long second one is
+    // still under way when the server dies.
+    auto dump = sysex(300, 2);
+    dump[3] = 0x01;
+    const auto second = sysex(65536 - 300, 3);
+    dump.insert(dump.end(), second.begin(), second.end());
     const std::string dumpFile = dir() + "/dump.syx";
-    writeFile(dumpFile, sysex(65536));
+    writeFile(dumpFile, dump);
     startProgram({"--send", dumpFile, "--pace", "3125"});  // about 21 s on the wire
     ASSERT_FALSE(HasFatalFailure());
     choose(form->ComboBox2, "zuxsim:out");
@@ -182,7 +189,8 @@ TEST_F(ProgramE2E, ServerKilledDuringReceptionStopEndsIt) {
 
     click(form->Button2);
     sim_.say("send");
-    QTest::qWait(1500);  // part of the dump is under way
+    ASSERT_TRUE(QTest::qWaitFor([] { return DataLen.load() == 300; }, kLongWaitMs));
+    QTest::qWait(500);
     server_->kill();
 
     QTest::qWait(1000);

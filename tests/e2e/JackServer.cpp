@@ -127,6 +127,10 @@ JackServer::~JackServer() {
 }
 
 bool JackServer::start() {
+    // The library complains on stderr at every probe before the server
+    // answers; jackd's own log is in dir().
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
     // Large periods: a small shared machine misses short cycles, and a missed
     // cycle drops its MIDI data.
     jackd_ = Child({jackdPath(), "-n", name_, "-d", "dummy", "-r", "48000", "-p", "2048"},

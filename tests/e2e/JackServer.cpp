@@ -9,7 +9,7 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,16 +22,23 @@ namespace e2e {
 Child::Child(const std::vector<std::string>& argv, const std::string& logFile) {
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // Everything the child needs is made before fork: after it, in a process
+    // with threads, only async-signal-safe calls are allowed.
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Dies with the test process, also when that one is killed (a test
+        // timeout), so no server outlives the tests.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log < 0 || dup2(in[0], 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0) _exit(127);
+        execve(args[0], args.data(), environ);
+        _exit(127);
+    }
     ::close(in[0]);
     stdin_ = in[1];
 }
@@ -120,6 +127,10 @@ JackServer::~JackServer() {
 }
 
 bool JackServer::start() {
+    // The library complains on stderr at every probe before the server
+    // answers; jackd's own log is in dir().
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
     // Large periods: a small shared machine misses short cycles, and a missed
     // cycle drops its MIDI data.
     jackd_ = Child({jackdPath(), "-n", name_, "-d", "dummy", "-r", "48000", "-p", "2048"},

@@ -9,7 +9,8 @@
 
 namespace e2e {
 
-// A child process, stopped (TERM, then KILL) when destroyed.
+// A child process, stopped (TERM, then KILL) when destroyed, and killed when
+// the thread that made it ends (make children on the main thread only).
 class Child {
 public:
     Child() = default;

@@ -76,8 +76,9 @@ inline void answerMessageBox(BoxSeen& seen, std::function<void()> whileOpen = {}
 }
 
 // Types `name` into the next file dialog's name box and presses its accept
-// button, as a user would (so the dialog's own checks run).
-inline void typeIntoFileDialog(const QString& name) {
+// button, as a user would (so the dialog's own checks run). Waits up to
+// `timeoutMs` for the dialog to open.
+inline void typeIntoFileDialog(const QString& name, int timeoutMs = 10000) {
     whenModal(
         [name](QWidget* w) {
             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -87,7 +88,7 @@ inline void typeIntoFileDialog(const QString& name) {
             if (!accept) accept = buttons->button(QDialogButtonBox::Open);
             accept->click();
         },
-        isFileDialog);
+        isFileDialog, timeoutMs);
 }
 
 // Cancels the next file dialog.

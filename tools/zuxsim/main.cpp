@@ -38,6 +38,8 @@ NAME:out (the sequencer sends its dump) and NAME:in (it receives one).
                        (3125 is the MIDI wire); default: as fast as JACK takes
   --receive-to FILE    append every byte arriving at NAME:in to FILE,
                        flushed as it arrives (the file is emptied at start)
+  --physical           register both ports as physical, as a hardware MIDI
+                       interface's are, so programs pace output to the wire
   --probe              exit 0 if a JACK server answers, 1 if not; no ports
   --help               show this text
 
@@ -54,6 +56,7 @@ struct Options {
     std::size_t chunk = 256;
     double pace = 0;
     std::string receiveTo;
+    bool physical = false;
     bool probe = false;
 };
 
@@ -114,6 +117,8 @@ bool parse(int argc, char** argv, Options& o) {
             auto v = value("--receive-to");
             if (!v) return false;
             o.receiveTo = v;
+        } else if (a == "--physical") {
+            o.physical = true;
         } else if (a == "--probe") {
             o.probe = true;
         } else {
@@ -213,8 +218,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zuxsim: no JACK server answers (or the name %s is taken)\n", o.name.c_str());
         return 1;
     }
-    sim.in = jack_port_register(sim.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    sim.out = jack_port_register(sim.client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    const unsigned long physical = o.physical ? JackPortIsPhysical : 0;
+    sim.in = jack_port_register(sim.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput | physical, 0);
+    sim.out = jack_port_register(sim.client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput | physical, 0);
     jack_set_process_callback(sim.client, Sim::process, &sim);
     jack_on_info_shutdown(sim.client, Sim::shutdown, &sim);
     jack_set_port_connect_callback(sim.client, Sim::connected, &sim);

@@ -1,0 +1,115 @@
+// From the last byte of a dump to "RECEIVE:completed": the window offscreen on
+// a simulated input port, RECEIVE clicked, a 65,536-byte dump fed from another
+// thread at a random moment of the 100 ms poll, N times. The design's floor is
+// the teardown's 100 ms pause plus up to one 100 ms tick.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+
+#include "app/Startup.h"
+#include "app/Unit1.h"
+#include "midi/SimulatedTransport.h"
+#include "receive/Reception.h"
+#include "vcl/Application.h"
+#include "vcl/FileDialogs.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Saving is not part of the figure: the dialog is answered with cancel.
+class CancelledSave : public vcl::TSaveDialog {
+public:
+    using vcl::TSaveDialog::TSaveDialog;
+    bool Execute() override { return false; }
+};
+
+template <typename Cond>
+bool spinEvents(Cond cond, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!cond()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    vcl::TApplication application(argc, argv);
+
+    midi::SimulatedTransport sim;
+    sim.addInput({"Sim In"});
+    midi::setTransports({&sim});
+    CreateMainWindow(application);
+    TForm1* form = Form1;
+    form->show();
+    delete form->SaveDialog1;
+    form->SaveDialog1 = new CancelledSave(form);
+    form->ComboBox2->setCurrentIndex(0);
+    emit form->ComboBox2->activated(0);
+
+    std::vector<std::uint8_t> dump(65536);
+    dump[0] = 0xF0, dump[1] = 0x7D, dump[2] = 0x10, dump[3] = 0x7E;
+    for (std::size_t i = 4; i + 1 < dump.size(); ++i) dump[i] = static_cast<std::uint8_t>(i & 0x7F);
+    dump.back() = 0xF7;
+
+    Clock::time_point completedAt{};
+    QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, [&] {
+        if (form->Memo1->toPlainText().endsWith(QLatin1String("byte)")) &&
+            form->Memo1->toPlainText().contains(QLatin1String("RECEIVE:completed")))
+            completedAt = Clock::now();
+    });
+
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> phaseUs(0, 100000);
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        form->Memo1->clear();
+        completedAt = {};
+        form->Button2->click();
+        if (!sim.inputOpen(0)) {
+            std::fprintf(stderr, "the input port did not open\n");
+            return 1;
+        }
+        Clock::time_point lastByteAt{};
+        std::thread feeder([&, delay = phaseUs(random)] {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            lastByteAt = Clock::now();  // the whole dump arrives as one chunk
+            sim.inject(0, dump);
+        });
+        const bool ended = spinEvents([&] { return form->Button2->isEnabled() && !sim.inputOpen(0); }, 10000);
+        feeder.join();
+        if (!ended || completedAt == Clock::time_point{}) {
+            std::fprintf(stderr, "run %d: the reception did not complete\n", i + 1);
+            return 1;
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(completedAt - lastByteAt).count());
+    }
+
+    EndReceptionOnExit();
+    std::sort(ms.begin(), ms.end());
+    const std::size_t n = ms.size();
+    const double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    std::printf("last byte to RECEIVE:completed over %d runs: median %.1f ms (min %.1f, max %.1f); "
+                "floor 100 ms pause + up to one 100 ms tick = 100..200 ms\n",
+                runs, median, ms.front(), ms.back());
+    midi::setTransports({});
+    return 0;
+}

@@ -4,27 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QComboBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <sstream>
 
-#include "app/Startup.h"
 #include "app/Unit1.h"
 #include "e2e/JackServer.h"
 #include "midi/TransferState.h"
 #include "midi/Transport.h"
 #include "receive/Reception.h"
+#include "support/AppFixture.h"
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
-#include "vcl/Application.h"
 #include "vcl/BitBtn.h"
 
 using namespace e2e;
@@ -40,8 +35,9 @@ std::string readText(const std::string& path) {
     return text.str();
 }
 
-class ProgramE2E : public ::testing::Test {
+class ProgramE2E : public zuxtest::AppFixture {
 protected:
+    // The window waits for startProgram, once the simulator's ports exist.
     void SetUp() override {
         if (JackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         server_.emplace();
@@ -49,6 +45,8 @@ protected:
     }
 
     void TearDown() override { stopProgram(); }
+
+    void beforeWindow() override { midi::installSystemTransports(); }
 
     // Starts the simulator as "zuxsim" with `options`, then the program, whose
     // port lists are filled at start-up.
@@ -59,22 +57,12 @@ protected:
         sim_ = Child(argv, log);
         ASSERT_TRUE(waitFor([&] { return readText(log).find("zuxsim: ready") != std::string::npos; }))
             << readText(log);
-
-        midi::installSystemTransports();
-        application_ = std::make_unique<vcl::TApplication>(argc_, argv_);
-        CreateMainWindow(*application_);
-        ASSERT_NE(Form1, nullptr);
-        form = Form1;
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        openWindow();
     }
 
     // As the program ends, then the simulator.
     void stopProgram() {
-        EndReceptionOnExit();
-        application_.reset();  // the window with it
-        form = nullptr;
-        QApplication::processEvents();
+        closeWindow();
         midi::setTransports({});
         sim_.stop(SIGTERM);
     }
@@ -83,13 +71,7 @@ protected:
     static void choose(QComboBox* list, const QString& name) {
         const int index = list->findText(name);
         ASSERT_NE(index, -1) << name.toStdString() << " is not listed";
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
-
-    QStringList log() const {
-        const QString text = form->Memo1->toPlainText();
-        return text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
+        AppFixture::choose(list, index);
     }
 
     static void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -98,14 +80,9 @@ protected:
 
     std::optional<JackServer> server_;  // declared first, so jackd is stopped last
     Child sim_;
-    TForm1* form = nullptr;
 
 private:
     int starts_ = 0;
-    int argc_ = 1;
-    char arg0_[8] = "zuxtest";
-    char* argv_[2] = {arg0_, nullptr};
-    std::unique_ptr<vcl::TApplication> application_;
 };
 
 TEST_F(ProgramE2E, ReceivedDumpIsSavedByteForByte) {

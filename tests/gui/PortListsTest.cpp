@@ -70,12 +70,12 @@ using PortListsTest = FlowTest;
 
 TEST_F(PortListsTest, EachChoiceEnablesItsOwnButtonOnly) {
     Open({{"In"}}, {});
-    Choose(form->ComboBox2, 0);
+    choose(form->ComboBox2, 0);
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Button1->isEnabled());
     EXPECT_FALSE(form->BitBtn1->isEnabled());
 
-    Choose(form->ComboBox1, 0);  // "MIDI Mapper" alone
+    choose(form->ComboBox1, 0);  // "MIDI Mapper" alone
     EXPECT_TRUE(form->Button1->isEnabled());
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->BitBtn1->isEnabled());
@@ -83,7 +83,7 @@ TEST_F(PortListsTest, EachChoiceEnablesItsOwnButtonOnly) {
 
 TEST_F(PortListsTest, TheEntrysDeviceIdNamesThePortNotItsPosition) {
     Open({}, {{"Out 0"}, {"Out 1", false, MMSYSERR_NODRIVER}, {"Out 2"}});
-    Choose(form->ComboBox1, 1);
+    choose(form->ComboBox1, 1);
     ScriptDialogs();
     const QString file = Path("dump.ZUX");
     {

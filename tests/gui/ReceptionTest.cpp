@@ -137,7 +137,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
     saveDialog->onExecute = [&] { dataAtSave.assign(DataBuf, DataBuf + DataLen.load()); };
 
     ClickReceive();
-    EXPECT_EQ(Log(), QStringList{"RECEIVE:waiting"});
+    EXPECT_EQ(log(), QStringList{"RECEIVE:waiting"});
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_TRUE(form->BitBtn1->isEnabled());
     EXPECT_FALSE(form->Button1->isEnabled());
@@ -173,7 +173,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
         const QByteArray content = saved.readAll();
         EXPECT_EQ(Bytes(content.begin(), content.end()), course.data);
     }
-    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(log(), expected);
     ExpectIdleControls(course.outChosen);
 }
 
@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()),
 
 TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     Open({{"Busy In", false, MMSYSERR_NOERROR, MMSYSERR_ALLOCATED}}, {{"Sim Out"}});
-    Choose(form->ComboBox2, 0);
+    choose(form->ComboBox2, 0);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
     ClickReceive();
@@ -196,7 +196,7 @@ TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_ALLOCATED));
     EXPECT_FALSE(box.text.isEmpty());
-    EXPECT_EQ(Log(), QStringList{});
+    EXPECT_EQ(log(), QStringList{});
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->BitBtn1->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
@@ -220,7 +220,7 @@ TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
     EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_NOMEM));
     EXPECT_FALSE(sim.inputOpen(0));
-    EXPECT_EQ(Log(), QStringList{});
+    EXPECT_EQ(log(), QStringList{});
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(DataBuf, nullptr);
@@ -229,18 +229,18 @@ TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
 
 TEST_F(ReceptionTest, ListChangesDuringAReceptionEnableNothing) {
     Open({{"In A"}, {"In B"}}, {{"Out A"}});
-    Choose(form->ComboBox2, 0);
+    choose(form->ComboBox2, 0);
     ClickReceive();
 
-    Choose(form->ComboBox2, 1);
-    Choose(form->ComboBox1, 0);
-    Choose(form->ComboBox1, 1);
+    choose(form->ComboBox2, 1);
+    choose(form->ComboBox1, 0);
+    choose(form->ComboBox1, 1);
     EXPECT_FALSE(form->Button1->isEnabled());
     EXPECT_FALSE(form->Button2->isEnabled());
 
     QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(Log().last(), "RECEIVE:canceled");
+    EXPECT_EQ(log().last(), "RECEIVE:canceled");
     ExpectIdleControls(true);
     // The port that was opened is the one chosen when RECEIVE was clicked.
     EXPECT_FALSE(sim.inputOpen(1));
@@ -262,7 +262,7 @@ TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(about.caption, "about");
     EXPECT_EQ(saveDialog->shown, 1);
-    EXPECT_EQ(Log().last(), "RECEIVE:saved(" + Path("about.ZUX") + ")");
+    EXPECT_EQ(log().last(), "RECEIVE:saved(" + Path("about.ZUX") + ")");
 }
 
 TEST_F(ReceptionTest, TheNextReceptionStartsAfresh) {
@@ -278,7 +278,7 @@ TEST_F(ReceptionTest, TheNextReceptionStartsAfresh) {
     ClickReceive();
     ASSERT_TRUE(sim.inject(0, kMarkerDump));
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:canceled", "RECEIVE:waiting",
+    EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:canceled", "RECEIVE:waiting",
                                   "RECEIVE:completed(7byte)", "RECEIVE:saved(" + Path("second.ZUX") + ")"}));
     EXPECT_EQ(LongDataCount.load(), 1);
     EXPECT_EQ(StopRequest.load(), 0);
@@ -302,7 +302,7 @@ TEST_F(ReceptionTest, ClosingTheWindowEndsTheReceptionWithoutSaving) {
     EXPECT_EQ(midi::testing::LiveBlocks(), 0);
     QTest::qWait(250);  // a tick due now must find nothing to do
     EXPECT_EQ(saveDialog->shown, 0);
-    EXPECT_EQ(Log(), QStringList{"RECEIVE:waiting"});
+    EXPECT_EQ(log(), QStringList{"RECEIVE:waiting"});
     EXPECT_FALSE(QFile::exists(Path("never.ZUX")));
 }
 

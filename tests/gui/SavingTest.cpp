@@ -155,7 +155,7 @@ TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
     OpenWithPorts(true, false);
     QStringList logAtDialog;
     zuxtest::whenModal([&](QWidget*) {
-        logAtDialog = Log();
+        logAtDialog = log();
         zuxtest::typeIntoFileDialog(Path("backup"));
     }, zuxtest::isFileDialog);
     Receive();
@@ -163,7 +163,7 @@ TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
 
     const QString saved = Path("backup.ZUX");
     EXPECT_EQ(logAtDialog, (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)"}));
-    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)",
+    EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)",
                                   "RECEIVE:saved(" + saved + ")"}));
     EXPECT_EQ(ReadAll(saved), DumpBytes());
     ExpectIdleControls(false);
@@ -183,7 +183,7 @@ TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
     ASSERT_TRUE(WaitEnded());
 
     EXPECT_TRUE(asked);
-    EXPECT_EQ(Log().last(), "RECEIVE:saved(" + path + ")");
+    EXPECT_EQ(log().last(), "RECEIVE:saved(" + path + ")");
     EXPECT_EQ(ReadAll(path), DumpBytes());
 }
 
@@ -212,7 +212,7 @@ TEST_P(SaveOutcomes, ReportAndLeaveTheOldFile) {
     ASSERT_TRUE(WaitEnded());
     limit.reset();
 
-    EXPECT_EQ(Log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)", o.line}));
+    EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)", o.line}));
     EXPECT_EQ(ReadAll(Path("old.ZUX")), kOld);
     EXPECT_EQ(Leftovers(dir.path()), QStringList{"old.ZUX"});
     ExpectIdleControls(o.outChosen);

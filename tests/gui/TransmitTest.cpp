@@ -117,8 +117,8 @@ class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Ou
 TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     const Outcome& o = GetParam();
     Open({{"Sim In"}}, {{"Sim Out", false, MMSYSERR_NOERROR, o.openResult}});
-    if (o.inChosen) Choose(form->ComboBox2, 0);
-    Choose(form->ComboBox1, 0);
+    if (o.inChosen) choose(form->ComboBox2, 0);
+    choose(form->ComboBox1, 0);
     if (o.stalled) sim.setOutputStalled(0, true);
     if (o.vanished) sim.setOutputVanished(0, true);
     ScriptDialogs();
@@ -148,7 +148,7 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
 
     QStringList expected{"TRANSMIT:start"};
     for (const QString& line : o.lines) expected << QString(line).replace("%f", name);
-    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(log(), expected);
     EXPECT_EQ(OpenDescriptors(), descriptors);  // the file is closed on every path
     EXPECT_EQ(sim.capturedBytes(0), Bytes(o.sent.begin(), o.sent.end()));
     EXPECT_FALSE(sim.outputOpen(0));
@@ -190,7 +190,7 @@ TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     EXPECT_EQ(offered, filters);
     EXPECT_EQ(firstFilter, filters[0]);
-    EXPECT_EQ(Log().last(), QStringLiteral("TRANSMIT:completed(9byte)"));
+    EXPECT_EQ(log().last(), QStringLiteral("TRANSMIT:completed(9byte)"));
     EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
 
     QString againFilter;
@@ -204,14 +204,14 @@ TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     EXPECT_EQ(againFilter, filters[1]);
     EXPECT_EQ(againFiles, QStringList{file});
-    EXPECT_EQ(Log().mid(Log().size() - 2), (QStringList{"TRANSMIT:start", "TRANSMIT:canceled"}));
+    EXPECT_EQ(log().mid(log().size() - 2), (QStringList{"TRANSMIT:start", "TRANSMIT:canceled"}));
 }
 
 TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
     Open({}, {{"Out A"}, {"Out B"}});
     const int mapper = form->ComboBox1->count() - 1;
     ASSERT_EQ(form->ComboBox1->itemText(mapper), "MIDI Mapper");
-    Choose(form->ComboBox1, mapper);
+    choose(form->ComboBox1, mapper);
     ScriptDialogs();
     const QString file = Path("dump.ZUX");
     {
@@ -251,7 +251,7 @@ TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
 
     EXPECT_TRUE(busyCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(Log().last(), "TRANSMIT:completed(9byte)");
+    EXPECT_EQ(log().last(), "TRANSMIT:completed(9byte)");
     EXPECT_EQ(sim.capturedBytes(0), Bytes(kDump.begin(), kDump.end()));
 }
 

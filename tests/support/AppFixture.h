@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <memory>
 
@@ -23,23 +25,43 @@ protected:
     // since FormCreate fills the port lists from them.
     virtual void beforeWindow() {}
 
-    void SetUp() override {
+    void SetUp() override { openWindow(); }
+    void TearDown() override { closeWindow(); }
+
+    // Fixtures whose ports differ per test call this from the test instead.
+    void openWindow() {
         beforeWindow();
         application_ = std::make_unique<vcl::TApplication>(argc_, argv_);
         CreateMainWindow(*application_);
         ASSERT_NE(Form1, nullptr);
-        Form1->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+        form = Form1;
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
     }
 
     // As when the program ends: a reception still running is ended first.
-    void TearDown() override {
+    void closeWindow() {
         EndReceptionOnExit();
         application_.reset();  // destroys Form1 as well
+        form = nullptr;
         QApplication::processEvents();
     }
 
     vcl::TApplication& application() { return *application_; }
+
+    // The status log, one entry a line.
+    QStringList log() const {
+        const QString text = form->Memo1->toPlainText();
+        return text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
+    }
+
+    // Selects entry `index` as the user would.
+    static void choose(QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+
+    TForm1* form = nullptr;
 
 private:
     int argc_ = 1;

@@ -151,11 +151,6 @@ std::vector<unsigned char> readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(f), {}};
 }
 
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 std::vector<unsigned char> sysex(std::size_t size, unsigned seed) {
     std::vector<unsigned char> bytes(size);
     bytes[0] = 0xF0;

@@ -60,7 +60,6 @@ template <typename Cond>
 bool waitFor(Cond&& cond, int timeoutMs = 20000);
 
 std::vector<unsigned char> readFile(const std::string& path);
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 // One SysEx of `size` bytes in the test manufacturer's range: F0 7D 10 7E … F7.
 std::vector<unsigned char> sysex(std::size_t size, unsigned seed = 1);
 

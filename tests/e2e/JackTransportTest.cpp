@@ -11,6 +11,7 @@
 
 #include "e2e/JackServer.h"
 #include "midi/JackTransport.h"
+#include "support/TestFiles.h"
 
 using namespace e2e;
 using midi::JackTransport;
@@ -111,7 +112,7 @@ TEST_F(JackE2E, DumpsFromTheSimulatorArriveWhole) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
-        writeFile(dir() + "/dump.syx", c.dump);
+        ASSERT_TRUE(zuxtest::writeFile(dir() + "/dump.syx", c.dump));
         auto options = c.options;
         options.insert(options.end(), {"--send", dir() + "/dump.syx", "--send-on-connect"});
         startSim(options);
@@ -158,7 +159,7 @@ TEST_F(JackE2E, WrittenBytesArriveAtTheSimulatorWhole) {
 }
 
 TEST_F(JackE2E, ServerKilledDuringInputLeavesThePortSilentAndClosable) {
-    writeFile(dir() + "/dump.syx", sysex(65536));
+    ASSERT_TRUE(zuxtest::writeFile(dir() + "/dump.syx", sysex(65536)));
     startSim({"--send", dir() + "/dump.syx", "--send-on-connect", "--pace", "3125"});
     const auto index = findPort(*transport_, true, sim_ + ":out");
     ASSERT_TRUE(index);

@@ -20,6 +20,7 @@
 #include "support/AppFixture.h"
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 #include "vcl/BitBtn.h"
 
 using namespace e2e;
@@ -106,7 +107,7 @@ TEST_F(ProgramE2E, ReceivedDumpIsSavedByteForByte) {
         SCOPED_TRACE(c.what);
         const std::string dumpFile = dir() + "/dump.syx";
         const QString saveAs = QString::fromStdString(dir() + "/backup" + std::to_string(++n) + ".ZUX");
-        writeFile(dumpFile, c.dump);
+        ASSERT_TRUE(zuxtest::writeFile(dumpFile, c.dump));
         auto options = c.options;
         options.insert(options.end(), {"--send", dumpFile});
         startProgram(options);
@@ -138,7 +139,7 @@ TEST_F(ProgramE2E, TransmittedFileArrivesByteForByte) {
     ASSERT_FALSE(HasFatalFailure());
     const auto dump = sysex(65536, 7);
     const std::string file = dir() + "/restore.ZUX";
-    writeFile(file, dump);
+    ASSERT_TRUE(zuxtest::writeFile(file, dump));
 
     zuxtest::typeIntoFileDialog(QString::fromStdString(file));
     click(form->Button1);  // returns once the transmission has ended
@@ -158,7 +159,7 @@ TEST_F(ProgramE2E, ServerKilledDuringReceptionStopEndsIt) {
     const auto second = sysex(65536 - 300, 3);
     dump.insert(dump.end(), second.begin(), second.end());
     const std::string dumpFile = dir() + "/dump.syx";
-    writeFile(dumpFile, dump);
+    ASSERT_TRUE(zuxtest::writeFile(dumpFile, dump));
     startProgram({"--send", dumpFile, "--pace", "3125"});  // about 21 s on the wire
     ASSERT_FALSE(HasFatalFailure());
     choose(form->ComboBox2, "zuxsim:out");
@@ -193,7 +194,7 @@ TEST_F(ProgramE2E, ServerKilledDuringTransmissionReportsFailure) {
     choose(form->ComboBox1, "zuxsim:in");
     ASSERT_FALSE(HasFatalFailure());
     const std::string file = dir() + "/restore.ZUX";
-    writeFile(file, sysex(65536));
+    ASSERT_TRUE(zuxtest::writeFile(file, sysex(65536)));
 
     // Kills the server once about two seconds' worth of bytes have arrived,
     // then counts the ticks the event loop still delivers.

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 
 #include "receive/DumpFile.h"
+#include "support/TestFiles.h"
 #include "tests/gui/FlowFixture.h"
 
 namespace flows {
@@ -22,11 +23,8 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-void WriteFile(const QString& path, const QByteArray& content, mode_t mode) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-    f.close();
+void WriteWithMode(const QString& path, const QByteArray& content, mode_t mode) {
+    ASSERT_TRUE(zuxtest::writeFile(path, content));
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
@@ -91,7 +89,7 @@ TEST(DumpFileTest, NewFileHoldsExactlyTheBytesWithTheUsualMode) {
 TEST(DumpFileTest, ReplacedFileKeepsItsModeAndLink) {
     QTemporaryDir dir;
     const QString path = dir.filePath("old.ZUX");
-    WriteFile(path, kOld, 0640);
+    WriteWithMode(path, kOld, 0640);
     ASSERT_EQ(Write(path, Dump(100)), DumpWrite::Saved);
     EXPECT_EQ(ReadAll(path), Dump(100));
     EXPECT_EQ(ModeOf(path), 0640u);
@@ -111,7 +109,7 @@ TEST(DumpFileTest, NoFolderMeansCannotOpen) {
 TEST(DumpFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     QTemporaryDir dir;
     const QString path = dir.filePath("old.ZUX");
-    WriteFile(path, kOld, 0644);
+    WriteWithMode(path, kOld, 0644);
 
     // In a child, so the limit cannot touch anything else this process writes.
     const pid_t child = fork();
@@ -172,7 +170,7 @@ TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
 TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
     OpenWithPorts();
     const QString path = Path("old.ZUX");
-    WriteFile(path, kOld, 0644);
+    WriteWithMode(path, kOld, 0644);
     bool asked = false;
     zuxtest::whenModal([&](QWidget* w) {
         asked = true;
@@ -203,7 +201,7 @@ TEST_P(SaveOutcomes, ReportAndLeaveTheOldFile) {
     const SaveOutcome& o = GetParam();
     OpenWithPorts(true, o.outChosen);
     ScriptDialogs();
-    WriteFile(Path("old.ZUX"), kOld, 0644);
+    WriteWithMode(Path("old.ZUX"), kOld, 0644);
     if (o.answer) saveDialog->answer = Path(*o.answer);
     std::optional<FileSizeLimit> limit;
     if (o.limitFileSize) saveDialog->onExecute = [&] { limit.emplace(4); };

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 
+#include "support/TestFiles.h"
 #include "tests/gui/FlowFixture.h"
 #include "transmit/ReadDumpFile.h"
 
@@ -128,9 +128,7 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     case Outcome::Cancel: break;
     case Outcome::File: {
         name = Path("dump.ZUX");
-        QFile f(name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(o.content);
+        ASSERT_TRUE(zuxtest::writeFile(name, o.content));
         break;
     }
     case Outcome::Missing: name = Path("no such dump.ZUX"); break;
@@ -171,11 +169,7 @@ using TransmitTest = FlowTest;
 TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
     OpenWithPorts(false, true);
     const QString file = Path("song.syx");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kDump);
-    }
+    ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     const QStringList filters{QString::fromUtf8("ZUXファイル (*.ZUX)"), QString::fromUtf8("syxファイル (*.syx)")};
 
     QStringList offered;
@@ -214,11 +208,7 @@ TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
     choose(form->ComboBox1, mapper);
     ScriptDialogs();
     const QString file = Path("dump.ZUX");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kDump);
-    }
+    ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     openDialog->answer = file;
     QTest::mouseClick(form->Button1, Qt::LeftButton);
 
@@ -233,11 +223,7 @@ TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
     sim.setOutputStalled(0, true);
     ScriptDialogs();
     const QString file = Path("dump.ZUX");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(kDump);
-    }
+    ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     openDialog->answer = file;
 
     // Runs only if events are handled during the wait; then lets the port go on.

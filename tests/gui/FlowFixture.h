@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cctype>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/Unit1.h"
@@ -42,6 +44,18 @@ public:
         if (!answer) return false;
         this->FileName = *answer;
         return true;
+    }
+};
+
+// Names the tests of a case table after each case's `name`, keeping only
+// what a test name may hold.
+struct CaseName {
+    template <class Case>
+    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+        std::string name;
+        for (const char* c = info.param.name; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
     }
 };
 
@@ -85,6 +99,11 @@ protected:
         openDialog = new ScriptedDialog<vcl::TOpenDialog>(form);
         delete form->OpenDialog1;
         form->OpenDialog1 = openDialog;
+    }
+
+    // Waits for a reception to end: Log Clear comes back with its last step.
+    bool WaitEnded() {
+        return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
     }
 
     QString Path(const QString& name) const { return dir.filePath(name); }

@@ -61,10 +61,7 @@ TEST_P(PortLists, HoldEveryReadablePortAndSelectNothing) {
     EXPECT_FALSE(form->Button2->isEnabled());
 }
 
-INSTANTIATE_TEST_SUITE_P(, PortLists, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<Lists>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(, PortLists, ::testing::ValuesIn(Cases()), CaseName());
 
 using PortListsTest = FlowTest;
 

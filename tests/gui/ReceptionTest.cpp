@@ -1,5 +1,4 @@
 // Receiving a dump: the courses a reception can take, on a simulated input.
-#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -100,10 +99,6 @@ protected:
         ASSERT_TRUE(form->Button2->isEnabled());
         QTest::mouseClick(form->Button2, Qt::LeftButton);
     }
-    // Log Clear comes back with the end-of-reception step.
-    bool WaitEnded() {
-        return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
-    }
     static bool AwaitReturns(int returns) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (LongDataCount.load() < returns) {
@@ -177,13 +172,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
     ExpectIdleControls(course.outChosen);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()),
-                         [](const ::testing::TestParamInfo<Course>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; ++c)
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()), CaseName());
 
 TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     Open({{"Busy In", false, MMSYSERR_NOERROR, MMSYSERR_ALLOCATED}}, {{"Sim Out"}});

@@ -135,9 +135,6 @@ protected:
         QTest::mouseClick(form->Button2, Qt::LeftButton);
         ASSERT_TRUE(sim.inject(0, dump));
     }
-    bool WaitEnded() {
-        return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
-    }
     void ExpectIdleControls(bool outChosen) {
         EXPECT_FALSE(form->BitBtn1->isEnabled());
         EXPECT_TRUE(form->Button2->isEnabled());
@@ -222,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         SaveOutcome{"Cancel", std::nullopt, false, "RECEIVE:saving was canceled", true},
         SaveOutcome{"NoSuchFolder", QString("gone/new.ZUX"), false, "RECEIVE:can not open the file", false},
         SaveOutcome{"WriteFails", QString("old.ZUX"), true, "RECEIVE:can not make the file", true}),
-    [](const ::testing::TestParamInfo<SaveOutcome>& info) { return std::string(info.param.name); });
+    CaseName());
 
 }  // namespace
 }  // namespace flows

@@ -159,10 +159,7 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     EXPECT_EQ(DataBuf, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()),
-                         [](const ::testing::TestParamInfo<Outcome>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()), CaseName());
 
 using TransmitTest = FlowTest;
 

@@ -29,6 +29,41 @@ struct SimulatedTransport::State {
 
 namespace {
 
+using State = SimulatedTransport::State;
+
+// Calls `call` with the sink of input `index`; false when that input is not open.
+template <class Call>
+bool CallSink(State& state, std::size_t index, Call&& call) {
+    std::lock_guard sinkLock(state.sinkMutex);
+    InputSink* sink = nullptr;
+    {
+        std::lock_guard lock(state.mutex);
+        if (index < state.ins.size()) sink = state.ins[index].sink;
+    }
+    if (!sink) return false;
+    call(*sink);
+    return true;
+}
+
+// Sets one of output `index`'s conditions and wakes a write waiting on it.
+void SetOutputFlag(State& state, std::size_t index, bool State::Out::*flag, bool value) {
+    {
+        std::lock_guard lock(state.mutex);
+        if (index < state.outs.size()) state.outs[index].*flag = value;
+    }
+    state.changed.notify_all();
+}
+
+// `ends` is the inputs or the outputs; the caller holds the mutex.
+template <class Ends>
+MMRESULT InfoOf(const Ends& ends, std::size_t index, PortInfo& info) {
+    if (index >= ends.size()) return MMSYSERR_BADDEVICEID;
+    const SimulatedTransport::Port& p = ends[index].port;
+    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
+    info = {p.name, p.hardware};
+    return MMSYSERR_NOERROR;
+}
+
 class SimulatedInput : public InputPort {
 public:
     SimulatedInput(std::shared_ptr<SimulatedTransport::State> state, std::size_t index)
@@ -97,27 +132,11 @@ void SimulatedTransport::addOutput(Port port) {
 }
 
 bool SimulatedTransport::inject(std::size_t index, const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard sinkLock(state_->sinkMutex);
-    InputSink* sink = nullptr;
-    {
-        std::lock_guard lock(state_->mutex);
-        if (index < state_->ins.size()) sink = state_->ins[index].sink;
-    }
-    if (!sink) return false;
-    sink->onBytes(bytes.data(), bytes.size());
-    return true;
+    return CallSink(*state_, index, [&](InputSink& sink) { sink.onBytes(bytes.data(), bytes.size()); });
 }
 
 bool SimulatedTransport::injectDataLost(std::size_t index) {
-    std::lock_guard sinkLock(state_->sinkMutex);
-    InputSink* sink = nullptr;
-    {
-        std::lock_guard lock(state_->mutex);
-        if (index < state_->ins.size()) sink = state_->ins[index].sink;
-    }
-    if (!sink) return false;
-    sink->onDataLost();
-    return true;
+    return CallSink(*state_, index, [](InputSink& sink) { sink.onDataLost(); });
 }
 
 bool SimulatedTransport::inputOpen(std::size_t index) const {
@@ -147,19 +166,11 @@ std::size_t SimulatedTransport::writeCalls(std::size_t index) const {
 }
 
 void SimulatedTransport::setOutputStalled(std::size_t index, bool stalled) {
-    {
-        std::lock_guard lock(state_->mutex);
-        if (index < state_->outs.size()) state_->outs[index].stalled = stalled;
-    }
-    state_->changed.notify_all();
+    SetOutputFlag(*state_, index, &State::Out::stalled, stalled);
 }
 
 void SimulatedTransport::setOutputVanished(std::size_t index, bool vanished) {
-    {
-        std::lock_guard lock(state_->mutex);
-        if (index < state_->outs.size()) state_->outs[index].vanished = vanished;
-    }
-    state_->changed.notify_all();
+    SetOutputFlag(*state_, index, &State::Out::vanished, vanished);
 }
 
 std::size_t SimulatedTransport::inputCount() {
@@ -174,20 +185,12 @@ std::size_t SimulatedTransport::outputCount() {
 
 MMRESULT SimulatedTransport::inputInfo(std::size_t index, PortInfo& info) {
     std::lock_guard lock(state_->mutex);
-    if (index >= state_->ins.size()) return MMSYSERR_BADDEVICEID;
-    const Port& p = state_->ins[index].port;
-    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
-    info = {p.name, p.hardware};
-    return MMSYSERR_NOERROR;
+    return InfoOf(state_->ins, index, info);
 }
 
 MMRESULT SimulatedTransport::outputInfo(std::size_t index, PortInfo& info) {
     std::lock_guard lock(state_->mutex);
-    if (index >= state_->outs.size()) return MMSYSERR_BADDEVICEID;
-    const Port& p = state_->outs[index].port;
-    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
-    info = {p.name, p.hardware};
-    return MMSYSERR_NOERROR;
+    return InfoOf(state_->outs, index, info);
 }
 
 MMRESULT SimulatedTransport::openInput(std::size_t index, InputSink& sink,

@@ -65,6 +65,21 @@ protected:
         return MMSYSERR_NOERROR;
     }
 
+    // Our port, subscribed to `client:port`: an input takes what that port
+    // sends, an output sends to it. Nonblocking from here on.
+    MMRESULT connectPort(const std::string& name, bool input, int client, int port) {
+        const unsigned caps = input ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+                                    : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+        port_ = snd_seq_create_simple_port(seq_, (name + (input ? " in" : " out")).c_str(), caps,
+                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port_ < 0) return MMSYSERR_NOMEM;
+        const int connected = input ? snd_seq_connect_from(seq_, port_, client, port)
+                                    : snd_seq_connect_to(seq_, port_, client, port);
+        if (connected < 0) return MIDIERR_NODEVICE;
+        snd_seq_nonblock(seq_, 1);
+        return MMSYSERR_NOERROR;
+    }
+
     std::vector<pollfd> descriptors(short events) {
         std::vector<pollfd> fds(static_cast<std::size_t>(snd_seq_poll_descriptors_count(seq_, events)));
         snd_seq_poll_descriptors(seq_, fds.data(), static_cast<unsigned>(fds.size()), events);
@@ -88,12 +103,7 @@ public:
         raiseInputPool();
         // Room for the largest event a software client can send in one piece.
         snd_seq_set_input_buffer_size(seq_, 64 * 1024);
-        port_ = snd_seq_create_simple_port(seq_, (name + " in").c_str(),
-                                           SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        if (port_ < 0) return MMSYSERR_NOMEM;
-        if (snd_seq_connect_from(seq_, port_, client, port) < 0) return MIDIERR_NODEVICE;
-        snd_seq_nonblock(seq_, 1);
+        if (MMRESULT r = connectPort(name, true, client, port)) return r;
         if (snd_midi_event_new(16, &decoder_) < 0) return MMSYSERR_NOMEM;
         snd_midi_event_no_status(decoder_, 1);  // every short message with its status byte
         stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -181,12 +191,7 @@ public:
 
     MMRESULT open(const std::string& name, int client, int port) {
         if (MMRESULT r = openClient(name, SND_SEQ_OPEN_OUTPUT)) return r;
-        port_ = snd_seq_create_simple_port(seq_, (name + " out").c_str(),
-                                           SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        if (port_ < 0) return MMSYSERR_NOMEM;
-        if (snd_seq_connect_to(seq_, port_, client, port) < 0) return MIDIERR_NODEVICE;
-        snd_seq_nonblock(seq_, 1);
+        if (MMRESULT r = connectPort(name, false, client, port)) return r;
         if (snd_midi_event_new(16, &encoder_) < 0) return MMSYSERR_NOMEM;
         destClient_ = client;
         destPort_ = port;

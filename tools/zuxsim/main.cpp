@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,44 +79,37 @@ void onSignal(int sig) {
 void silent(const char*) {}
 
 bool parse(int argc, char** argv, Options& o) {
+    static const std::set<std::string> kWithValue = {"--name", "--send", "--chunk", "--pace",
+                                                      "--receive-to"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
+        const char* v = nullptr;
+        if (kWithValue.count(a)) {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "zuxsim: %s needs a value\n", what);
-                return nullptr;
+                std::fprintf(stderr, "zuxsim: %s needs a value\n", a.c_str());
+                return false;
             }
-            return argv[++i];
-        };
+            v = argv[++i];
+        }
         if (a == "--help") {
             std::fputs(kHelp, stdout);
             std::exit(0);
         } else if (a == "--name") {
-            auto v = value("--name");
-            if (!v) return false;
             o.name = v;
         } else if (a == "--send") {
-            auto v = value("--send");
-            if (!v) return false;
             o.sendFile = v;
         } else if (a == "--send-on-connect") {
             o.sendOnConnect = true;
         } else if (a == "--chunk") {
-            auto v = value("--chunk");
-            if (!v) return false;
             o.chunk = std::strtoul(v, nullptr, 10);
             if (o.chunk < 1 || o.chunk > 4096) {
                 std::fprintf(stderr, "zuxsim: --chunk takes 1 to 4096\n");
                 return false;
             }
         } else if (a == "--pace") {
-            auto v = value("--pace");
-            if (!v) return false;
             o.pace = std::strtod(v, nullptr);
             if (o.pace < 0) return false;
         } else if (a == "--receive-to") {
-            auto v = value("--receive-to");
-            if (!v) return false;
             o.receiveTo = v;
         } else if (a == "--physical") {
             o.physical = true;

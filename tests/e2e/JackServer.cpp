@@ -146,6 +146,13 @@ bool JackServer::start() {
         20000);
 }
 
+Child startSim(const std::string& name, const std::vector<std::string>& options,
+               const std::string& logFile) {
+    std::vector<std::string> argv = {ZUXSIM_PATH, "--name", name};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return Child(argv, logFile);
+}
+
 std::vector<unsigned char> readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), {}};

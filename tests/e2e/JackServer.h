@@ -55,6 +55,10 @@ private:
     bool killed_ = false;
 };
 
+// The sequencer simulator as JACK client `name` with `options`, logging to `logFile`.
+Child startSim(const std::string& name, const std::vector<std::string>& options,
+               const std::string& logFile);
+
 // Waits for cond, checking every 10 ms; false after timeoutMs.
 template <typename Cond>
 bool waitFor(Cond&& cond, int timeoutMs = 20000);

@@ -72,10 +72,8 @@ protected:
     }
 
     // Starts the simulator as client `name` with extra options.
-    void startSim(std::vector<std::string> options) {
-        std::vector<std::string> argv = {ZUXSIM_PATH, "--name", sim_};
-        argv.insert(argv.end(), options.begin(), options.end());
-        simProcess_ = Child(argv, dir() + "/zuxsim.log");
+    void startSim(const std::vector<std::string>& options) {
+        simProcess_ = e2e::startSim(sim_, options, dir() + "/zuxsim.log");
     }
     std::string dir() const { return server_->dir(); }
 

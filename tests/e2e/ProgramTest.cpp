@@ -53,9 +53,7 @@ protected:
     // port lists are filled at start-up.
     void startProgram(const std::vector<std::string>& options) {
         const std::string log = dir() + "/zuxsim-" + std::to_string(++starts_) + ".log";
-        std::vector<std::string> argv = {ZUXSIM_PATH, "--name", "zuxsim"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        sim_ = Child(argv, log);
+        sim_ = startSim("zuxsim", options, log);
         ASSERT_TRUE(waitFor([&] { return readText(log).find("zuxsim: ready") != std::string::npos; }))
             << readText(log);
         openWindow();

@@ -225,8 +225,6 @@ HandleRegistry<MidiIn>& inputs() {
     return *registry;
 }
 
-bool validHeader(LPMIDIHDR pmh, UINT cbmh) { return pmh && cbmh >= sizeof(MIDIHDR); }
-
 }  // namespace
 
 }  // namespace midi
@@ -269,10 +267,7 @@ MMRESULT midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 
 MMRESULT midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     if (!inputs().find(hmi)) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if (headerFlags(*pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    setHeaderFlags(*pmh, 0, MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return unprepareHeader(pmh, cbmh);
 }
 
 MMRESULT midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {

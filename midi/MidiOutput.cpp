@@ -169,8 +169,6 @@ HandleRegistry<MidiOut>& outputs() {
     return *registry;
 }
 
-bool validHeader(LPMIDIHDR pmh, UINT cbmh) { return pmh && cbmh >= sizeof(MIDIHDR); }
-
 }  // namespace
 
 }  // namespace midi
@@ -216,10 +214,7 @@ MMRESULT midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
 
 MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     if (!outputs().find(hmo)) return MMSYSERR_INVALHANDLE;
-    if (!validHeader(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if (headerFlags(*pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    setHeaderFlags(*pmh, 0, MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return unprepareHeader(pmh, cbmh);
 }
 
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {

@@ -11,6 +11,7 @@
 
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 #include "vcl/Application.h"
 #include "vcl/FileDialogs.h"
 
@@ -20,10 +21,7 @@ class FileDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
-    void touch(const QString& name) {
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
+    void touch(const QString& name) { ASSERT_TRUE(zuxtest::writeFile(path(name), {})); }
 
     int argc = 1;
     char arg0[8] = "zuxtest";

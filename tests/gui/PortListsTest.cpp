@@ -1,6 +1,5 @@
 // The port lists: what they hold after start-up, and which button a choice enables.
-#include <QFile>
-
+#include "support/TestFiles.h"
 #include "tests/gui/FlowFixture.h"
 
 namespace flows {
@@ -83,11 +82,7 @@ TEST_F(PortListsTest, TheEntrysDeviceIdNamesThePortNotItsPosition) {
     choose(form->ComboBox1, 1);
     ScriptDialogs();
     const QString file = Path("dump.ZUX");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("\xF0\x7D\x10\x7E\xF7", 5);
-    }
+    ASSERT_TRUE(zuxtest::writeFile(file, QByteArrayView("\xF0\x7D\x10\x7E\xF7", 5)));
     openDialog->answer = file;
     QTest::mouseClick(form->Button1, Qt::LeftButton);
 

@@ -1,5 +1,5 @@
-#include "midi/AlsaTransport.h"
-#include "midi/JackTransport.h"
+#include "midi/transports/AlsaTransport.h"
+#include "midi/transports/JackTransport.h"
 #include "midi/Transport.h"
 
 namespace midi {

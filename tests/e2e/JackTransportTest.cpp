@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "e2e/JackServer.h"
-#include "midi/JackTransport.h"
+#include "midi/transports/JackTransport.h"
 #include "support/TestFiles.h"
 
 using namespace e2e;

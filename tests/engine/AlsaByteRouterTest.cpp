@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/AlsaByteRouter.h"
+#include "midi/transports/AlsaByteRouter.h"
 
 using midi::AlsaByteRouter;
 using Bytes = std::vector<std::uint8_t>;

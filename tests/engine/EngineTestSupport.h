@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "midi/MidiApi.h"
-#include "midi/SimulatedTransport.h"
+#include "midi/transports/SimulatedTransport.h"
 
 namespace enginetest {
 

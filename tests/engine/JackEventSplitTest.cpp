@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "midi/JackStreams.h"
+#include "midi/transports/JackStreams.h"
 
 using midi::jackstream::eventLength;
 

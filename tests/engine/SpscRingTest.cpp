@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "midi/SpscRing.h"
+#include "midi/transports/SpscRing.h"
 
 namespace {
 

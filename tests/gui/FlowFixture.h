@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
-#include "midi/SimulatedTransport.h"
+#include "midi/transports/SimulatedTransport.h"
 #include "midi/TransferState.h"
 #include "receive/Reception.h"
 #include "support/AppFixture.h"

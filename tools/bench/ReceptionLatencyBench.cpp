@@ -19,7 +19,7 @@
 
 #include "app/Startup.h"
 #include "app/Unit1.h"
-#include "midi/SimulatedTransport.h"
+#include "midi/transports/SimulatedTransport.h"
 #include "receive/Reception.h"
 #include "vcl/Application.h"
 #include "vcl/FileDialogs.h"

@@ -23,7 +23,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
-#include "midi/JackStreams.h"
+#include "midi/transports/JackStreams.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "midi/JackStreams.h"
+#include "midi/transports/JackStreams.h"
 
 #include <algorithm>
 #include <cerrno>

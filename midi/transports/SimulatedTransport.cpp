@@ -1,4 +1,4 @@
-#include "midi/SimulatedTransport.h"
+#include "midi/transports/SimulatedTransport.h"
 
 #include <condition_variable>
 

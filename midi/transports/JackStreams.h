@@ -9,7 +9,7 @@
 #include <semaphore.h>
 #include <vector>
 
-#include "midi/SpscRing.h"
+#include "midi/transports/SpscRing.h"
 
 namespace midi::jackstream {
 

@@ -1,5 +1,5 @@
-#include "midi/AlsaTransport.h"
-#include "midi/AlsaByteRouter.h"
+#include "midi/transports/AlsaTransport.h"
+#include "midi/transports/AlsaByteRouter.h"
 
 #include <atomic>
 #include <cerrno>

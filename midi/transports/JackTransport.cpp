@@ -1,4 +1,4 @@
-#include "midi/JackTransport.h"
+#include "midi/transports/JackTransport.h"
 
 #include <atomic>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
-#include "midi/JackStreams.h"
+#include "midi/transports/JackStreams.h"
 
 namespace midi {
 

@@ -1,5 +1,5 @@
-// Port counts and capability records.
-#include <algorithm>
+// Port counts and capability records. A count is an enumeration: the device
+// IDs name the ports it found until the next count of that direction.
 #include <cstring>
 #include <string>
 
@@ -14,30 +14,21 @@ constexpr std::uint32_t kDriverVersion = 0x0100;
 constexpr std::uint16_t kTechPort = 1;    // a MIDI port
 constexpr std::uint16_t kTechMapper = 5;  // the mapper
 
-// At most 31 bytes and the NUL; never ends inside a UTF-8 sequence, which
-// would show as a broken character.
-void copyName(const std::string& name, char (&out)[MAXPNAMELEN]) {
-    std::size_t n = std::min<std::size_t>(name.size(), MAXPNAMELEN - 1);
-    if (n < name.size()) {
-        while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
-    }
-    std::memcpy(out, name.data(), n);
-    std::memset(out + n, 0, MAXPNAMELEN - n);
-}
-
 template <class Caps>
-MMRESULT portCaps(Direction direction, std::uintptr_t id, Caps& caps) {
-    PortRef port;
-    if (MMRESULT r = findPort(direction, id, port)) return r;
-    PortInfo info;
-    MMRESULT r = direction == Direction::Input ? port.transport->inputInfo(port.index, info)
-                                               : port.transport->outputInfo(port.index, info);
-    if (r != MMSYSERR_NOERROR) return r;
+void fill(Caps& caps, const std::string& name) {
     caps = Caps{};
     caps.wMid = kUnmappedId;
     caps.wPid = kUnmappedId;
     caps.vDriverVersion = kDriverVersion;
-    copyName(info.name, caps.szPname);
+    std::strncpy(caps.szPname, name.c_str(), MAXPNAMELEN - 1);  // shown names fit
+}
+
+template <class Caps>
+MMRESULT portCaps(Direction direction, std::uintptr_t id, Caps& caps) {
+    ListedPort port;
+    if (MMRESULT r = listedPort(direction, id, port)) return r;
+    if (port.info.infoResult != MMSYSERR_NOERROR) return port.info.infoResult;
+    fill(caps, port.shownName);
     return MMSYSERR_NOERROR;
 }
 
@@ -47,8 +38,8 @@ MMRESULT portCaps(Direction direction, std::uintptr_t id, Caps& caps) {
 
 using namespace midi;
 
-UINT midiInGetNumDevs() { return static_cast<UINT>(portCount(Direction::Input)); }
-UINT midiOutGetNumDevs() { return static_cast<UINT>(portCount(Direction::Output)); }
+UINT midiInGetNumDevs() { return static_cast<UINT>(enumerate(Direction::Input)); }
+UINT midiOutGetNumDevs() { return static_cast<UINT>(enumerate(Direction::Output)); }
 
 MMRESULT midiInGetDevCapsA(std::uintptr_t uDeviceID, MIDIINCAPSA* pmic, UINT cbmic) {
     if (!pmic || cbmic < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
@@ -63,11 +54,9 @@ MMRESULT midiOutGetDevCapsA(std::uintptr_t uDeviceID, MIDIOUTCAPSA* pmoc, UINT c
     if (!pmoc || cbmoc < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
     MIDIOUTCAPSA caps{};
     if (isMapper(uDeviceID)) {
-        if (portCount(Direction::Output) == 0) return MIDIERR_NODEVICE;
-        caps.wMid = kUnmappedId;
-        caps.wPid = kUnmappedId;
-        caps.vDriverVersion = kDriverVersion;
-        copyName("MIDI Mapper", caps.szPname);
+        ListedPort first;
+        if (listedPort(Direction::Output, 0, first) != MMSYSERR_NOERROR) return MIDIERR_NODEVICE;
+        fill(caps, "MIDI Mapper");
         caps.wTechnology = kTechMapper;
     } else {
         if (MMRESULT r = portCaps(Direction::Output, uDeviceID, caps)) return r;

@@ -21,7 +21,8 @@ const char* textFor(MMRESULT code) {
     case MMSYSERR_INVALPARAM: return "A parameter of the MIDI call is not valid.";
     case MIDIERR_UNPREPARED: return "The MIDI header has not been prepared.";
     case MIDIERR_STILLPLAYING: return "The MIDI port is still busy with a header.";
-    case MIDIERR_NODEVICE: return "There is no MIDI output port.";
+    case MIDIERR_NODEVICE: return "There is no MIDI port to use.";
+    case MIDIERR_PORTGONE: return "The MIDI port is no longer available.";
     default: return nullptr;
     }
 }

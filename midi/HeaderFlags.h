@@ -10,8 +10,6 @@
 
 namespace midi {
 
-inline DWORD headerFlags(MIDIHDR& h) { return MidiHdrFlags(h); }
-
 inline void setHeaderFlags(MIDIHDR& h, DWORD set, DWORD clear = 0) {
     std::atomic_ref<DWORD> flags(h.dwFlags);
     DWORD old = flags.load(std::memory_order_relaxed);
@@ -24,7 +22,7 @@ inline bool validHeader(LPMIDIHDR pmh, UINT cbmh) { return pmh && cbmh >= sizeof
 // Once the handle is known to be open: a header still queued stays prepared.
 inline MMRESULT unprepareHeader(LPMIDIHDR pmh, UINT cbmh) {
     if (!validHeader(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if (headerFlags(*pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (MidiHdrFlags(*pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     setHeaderFlags(*pmh, 0, MHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }

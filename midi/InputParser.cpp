@@ -1,23 +1,10 @@
 #include "midi/InputParser.h"
 
+#include "midi/MessageLength.h"
+
 namespace midi {
 
 namespace {
-
-// Data bytes a status byte takes; -1 for bytes that start no message.
-int dataBytesFor(std::uint8_t status) {
-    switch (status & 0xF0) {
-    case 0x80: case 0x90: case 0xA0: case 0xB0: case 0xE0: return 2;
-    case 0xC0: case 0xD0: return 1;
-    default: break;
-    }
-    switch (status) {
-    case 0xF1: case 0xF3: return 1;
-    case 0xF2: return 2;
-    case 0xF6: return 0;
-    default: return -1;  // F4, F5 undefined; F7 without a SysEx
-    }
-}
 
 DWORD pack(std::uint8_t status, const std::uint8_t* data, int count) {
     DWORD packed = status;
@@ -33,7 +20,7 @@ void InputParser::feed(const std::uint8_t* data, std::size_t size, Client& clien
 }
 
 void InputParser::byte(std::uint8_t b, Client& client) {
-    if (b >= 0xF8) {  // real time: may come anywhere, even inside a SysEx
+    if (isRealTime(b)) {  // may come anywhere, even inside a SysEx
         client.shortMessage(MIM_DATA, b);
         return;
     }

@@ -35,7 +35,6 @@ public:
     // Forgets any message under way (input stopped or reset). The engine hands
     // the headers back itself.
     void clear();
-    bool inSysEx() const { return inSysEx_; }
 
 private:
     void byte(std::uint8_t b, Client& client);

@@ -89,6 +89,33 @@ inline DWORD MidiHdrFlags(MIDIHDR& header) {
     return std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire);
 }
 
+// ---- What this engine adds to the classic calls -------------------------
+// Real desks lose ports and bytes; the classic calls cannot say so. These are
+// the only additions, and the window relies on each of them.
+//
+// MIM_PORTGONE, to an input callback (both parameters 0): the port went away
+// (unplugged, its program or MIDI system ended, or our connection to it was
+// removed). Sent once; no input follows. Queued headers stay queued until
+// midiInReset hands them back.
+constexpr UINT MIM_PORTGONE = 0x3CF;
+//
+// MIDIERR_PORTGONE, from midiInOpen/midiOutOpen: the device ID names a port
+// of the last enumeration (midiInGetNumDevs/midiOutGetNumDevs) that is no
+// longer there. An ID never opens another port than the one it was listed for.
+constexpr MMRESULT MIDIERR_PORTGONE = 72;
+//
+// dwOffset of a header given to midiOutLongMsg counts the bytes the port has
+// taken so far, rising while it is queued. When MHDR_DONE is set, the send is
+// over: dwOffset == dwBufferLength means every byte left for the port; less
+// means the port is gone or its receiver could not take the bytes, and the
+// rest was not sent. A failed send comes back at once, not after a timeout.
+inline DWORD MidiHdrOffset(MIDIHDR& header) {
+    return std::atomic_ref<DWORD>(header.dwOffset).load(std::memory_order_acquire);
+}
+//
+// midiGetSystemReasonA: the MIDI system's own words for why the last failed
+// open on this thread failed (an ALSA or JACK error), or "" when it gave none.
+
 // Open flags and the mapper's device ID.
 constexpr DWORD CALLBACK_NULL = 0x00000;
 constexpr DWORD CALLBACK_FUNCTION = 0x30000;
@@ -123,6 +150,9 @@ MMRESULT midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT midiOutReset(HMIDIOUT hmo);
 MMRESULT midiOutClose(HMIDIOUT hmo);
+
+// See "What this engine adds" above.
+MMRESULT midiGetSystemReasonA(LPSTR pszText, UINT cchText);
 
 // The kernel's pause: blocks the calling thread.
 void Sleep(DWORD dwMilliseconds);

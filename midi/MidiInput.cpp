@@ -13,6 +13,7 @@
 #include "midi/HandleRegistry.h"
 #include "midi/HeaderFlags.h"
 #include "midi/InputParser.h"
+#include "midi/Log.h"
 
 namespace midi {
 
@@ -20,8 +21,8 @@ namespace {
 
 class MidiIn final : public InputSink, private InputParser::Client {
 public:
-    MidiIn(PortRef port, MidiInCallback callback, DWORD_PTR instance)
-        : portRef_(port), callback_(callback), instance_(instance) {
+    MidiIn(PortClaim claim, MidiInCallback callback, DWORD_PTR instance)
+        : claim_(std::move(claim)), callback_(callback), instance_(instance) {
         thread_ = std::thread([this] { deliver(); });
     }
     ~MidiIn() override {
@@ -30,7 +31,6 @@ public:
     }
 
     HMIDIIN handle() { return reinterpret_cast<HMIDIIN>(this); }
-    const PortRef& portRef() const { return portRef_; }
     std::unique_ptr<InputPort>& port() { return port_; }
 
     // Transport thread.
@@ -38,6 +38,7 @@ public:
         if (size > 0) post({Kind::Bytes, std::vector<std::uint8_t>(data, data + size)});
     }
     void onDataLost() override { post({Kind::DataLost, {}}); }
+    void onPortGone() override { post({Kind::PortGone, {}}); }
 
     void announceOpen() { post({Kind::Open, {}}); }
     MMRESULT start() { return command(Kind::Start); }
@@ -45,10 +46,10 @@ public:
     MMRESULT reset() { return command(Kind::Reset); }
 
     MMRESULT addBuffer(MIDIHDR& h) {
-        if (!(headerFlags(h) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+        if (!(MidiHdrFlags(h) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        if (headerFlags(h) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+        if (MidiHdrFlags(h) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
         h.dwBytesRecorded = 0;
         setHeaderFlags(h, MHDR_INQUEUE, MHDR_DONE);
         headers_.push_back(&h);
@@ -65,11 +66,12 @@ public:
         }
         port_.reset();  // from here on the transport calls no sink of ours
         shutDown(true);
+        claim_ = PortClaim();
         return MMSYSERR_NOERROR;
     }
 
 private:
-    enum class Kind { Bytes, DataLost, Open, Start, Stop, Reset, Close, QuietClose };
+    enum class Kind { Bytes, DataLost, PortGone, Open, Start, Stop, Reset, Close, QuietClose };
     struct Event {
         Kind kind;
         std::vector<std::uint8_t> bytes;
@@ -131,7 +133,12 @@ private:
             if (started_) parser_.feed(e.bytes.data(), e.bytes.size(), *this);
             break;  // before midiInStart input is dropped
         case Kind::DataLost:
+            qCDebug(zuxEngine) << "input: bytes were lost upstream" << (started_ ? "" : "(not started)");
             if (started_) parser_.dataLost(*this);
+            break;
+        case Kind::PortGone:
+            qCDebug(zuxEngine) << "input: the port is gone";
+            call(MIM_PORTGONE, 0, 0);
             break;
         case Kind::Open: call(MIM_OPEN, 0, 0); break;
         case Kind::Start:
@@ -196,7 +203,7 @@ private:
     }
     void shortMessage(UINT message, DWORD packed) override { call(message, packed, timestamp()); }
 
-    const PortRef portRef_;
+    PortClaim claim_;
     const MidiInCallback callback_;
     const DWORD_PTR instance_;
     std::unique_ptr<InputPort> port_;
@@ -236,21 +243,23 @@ MMRESULT midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_
     if (!phmi) return MMSYSERR_INVALPARAM;
     if (fdwOpen != CALLBACK_NULL && fdwOpen != CALLBACK_FUNCTION) return MMSYSERR_INVALFLAG;
     if (fdwOpen == CALLBACK_FUNCTION && dwCallback == 0) return MMSYSERR_INVALPARAM;
-    PortRef ref;
     if (isMapper(uDeviceID)) return MMSYSERR_BADDEVICEID;  // there is no input mapper
-    if (MMRESULT r = findPort(Direction::Input, uDeviceID, ref)) return r;
-    if (!claimPort(Direction::Input, ref)) return MMSYSERR_ALLOCATED;
+    ListedPort listed;
+    if (MMRESULT r = listedPort(Direction::Input, uDeviceID, listed)) return r;
+    PortClaim claim(Direction::Input, listed);
+    if (!claim) return MMSYSERR_ALLOCATED;
 
     auto callback = fdwOpen == CALLBACK_FUNCTION ? reinterpret_cast<MidiInCallback>(dwCallback)
                                                  : nullptr;
-    auto in = std::make_shared<MidiIn>(ref, callback, dwInstance);
-    MMRESULT r = ref.transport->openInput(ref.index, *in, in->port());
+    // Should the open throw, `in` and its claim go with the exception.
+    auto in = std::make_shared<MidiIn>(std::move(claim), callback, dwInstance);
+    std::string reason;
+    MMRESULT r = listed.transport->openInput(listed.info, *in, in->port(), reason);
     if (r == MMSYSERR_NOERROR && !in->port()) r = MMSYSERR_ERROR;
-    if (r != MMSYSERR_NOERROR) {
-        in.reset();
-        releasePort(Direction::Input, ref);
-        return r;
-    }
+    qCDebug(zuxEngine).nospace() << "open input " << uDeviceID << " \"" << listed.info.name.c_str()
+                                 << "\": result " << r << (reason.empty() ? "" : ", ") << reason.c_str();
+    setSystemReason(reason);
+    if (r != MMSYSERR_NOERROR) return r;
     inputs().add(in);
     *phmi = in->handle();
     in->announceOpen();
@@ -297,6 +306,5 @@ MMRESULT midiInClose(HMIDIIN hmi) {
     if (!in) return MMSYSERR_INVALHANDLE;
     if (MMRESULT r = in->close()) return r;
     inputs().remove(hmi);
-    releasePort(Direction::Input, in->portRef());
     return MMSYSERR_NOERROR;
 }

@@ -1,6 +1,6 @@
 // Output handles: long messages go to a worker thread that hands them to the
-// transport, paced for hardware ports, and marks each header done after its
-// last byte; and the midiOut* calls.
+// transport, paced to the wire for paced ports, and marks each header done
+// once its last byte has left; and the midiOut* calls.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +13,8 @@
 #include "midi/DeviceSpace.h"
 #include "midi/HandleRegistry.h"
 #include "midi/HeaderFlags.h"
+#include "midi/Log.h"
+#include "midi/Wire.h"
 
 namespace midi {
 
@@ -20,17 +22,38 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The MIDI wire: 31,250 baud, 10 bits a byte.
-constexpr auto kWireByteTime = std::chrono::microseconds(320);
-// Small chunks keep a hardware port's kernel buffer shallow and a reset quick;
-// software ports take larger ones as fast as they can.
-constexpr std::size_t kHardwareChunk = 32;
+// Small chunks keep a hardware port's kernel buffer shallow (about 4 KiB,
+// and an overrun there is dropped silently) and a reset quick; software
+// ports take larger ones as fast as they can.
+constexpr std::size_t kPacedChunk = 32;
 constexpr std::size_t kSoftwareChunk = 256;
+// What a paced port may be given ahead of the wire: two chunks, 20 ms.
+constexpr std::size_t kPacedBacklog = 2 * kPacedChunk;
+
+// Paces from the last write, as if the port were the wire behind a buffer
+// of kPacedBacklog bytes: a chunk leaves once the buffer has room for it.
+// After a stall (a loaded machine, a stopped process, a suspend) nothing is
+// made up for, so no stretch of time ever carries more than the wire does
+// plus the backlog. While on time, the pace holds the wire rate exactly.
+class WirePacer {
+public:
+    Clock::time_point due(std::size_t bytes) const {
+        return wireFree_ + wireTime(bytes) - wireTime(kPacedBacklog);
+    }
+    void sent(std::size_t bytes) { wireFree_ = std::max(wireFree_, Clock::now()) + wireTime(bytes); }
+
+private:
+    Clock::time_point wireFree_{};
+};
+
+void setOffset(MIDIHDR& h, DWORD bytes) {
+    std::atomic_ref<DWORD>(h.dwOffset).store(bytes, std::memory_order_release);
+}
 
 class MidiOut {
 public:
-    MidiOut(PortRef ref, std::unique_ptr<OutputPort> port, bool hardware)
-        : ref_(ref), port_(std::move(port)), hardware_(hardware) {
+    MidiOut(PortClaim claim, std::unique_ptr<OutputPort> port, bool paced)
+        : claim_(std::move(claim)), port_(std::move(port)), paced_(paced) {
         thread_ = std::thread([this] { work(); });
     }
     ~MidiOut() {
@@ -46,14 +69,14 @@ public:
     }
 
     HMIDIOUT handle() { return reinterpret_cast<HMIDIOUT>(this); }
-    const PortRef& portRef() const { return ref_; }
 
     MMRESULT longMsg(MIDIHDR& h) {
-        if (!(headerFlags(h) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+        if (!(MidiHdrFlags(h) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
         {
             std::lock_guard lock(mutex_);
             if (quit_) return MMSYSERR_INVALHANDLE;
-            if (headerFlags(h) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+            if (MidiHdrFlags(h) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+            setOffset(h, 0);
             setHeaderFlags(h, MHDR_INQUEUE, MHDR_DONE);
             pending_.push_back({&h, reinterpret_cast<const std::uint8_t*>(h.lpData),
                                 h.dwBufferLength});
@@ -62,8 +85,8 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    // Abandons what is not sent yet; once this returns the worker no longer
-    // touches any header or its data.
+    // Abandons what is not sent yet, also what the system holds; once this
+    // returns the worker no longer touches any header or its data.
     MMRESULT reset() {
         std::unique_lock lock(mutex_);
         cancel_ = true;
@@ -75,10 +98,10 @@ public:
             lock.lock();
             changed_.wait_for(lock, std::chrono::milliseconds(10), [&] { return !busy_; });
         }
+        port_->discard();
         for (const Job& job : pending_) setHeaderFlags(*job.header, MHDR_DONE, MHDR_INQUEUE);
         pending_.clear();
         cancel_ = false;
-        broken_ = false;
         return MMSYSERR_NOERROR;
     }
 
@@ -92,6 +115,7 @@ public:
         changed_.notify_all();
         thread_.join();
         port_.reset();
+        claim_ = PortClaim();
         return MMSYSERR_NOERROR;
     }
 
@@ -105,59 +129,58 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [&] { return quit_ || (!pending_.empty() && !cancel_ && !broken_); });
+            changed_.wait(lock, [&] { return quit_ || (!pending_.empty() && !cancel_); });
             if (quit_) return;
             const Job job = pending_.front();
             busy_ = true;
             const bool sent = send(job, lock);
             busy_ = false;
-            if (sent && !cancel_) {
+            if (!cancel_) {
+                // Done either way: a failed send comes back at once, its
+                // dwOffset short of the length.
+                if (!sent) qCDebug(zuxEngine) << "output: the send failed after" << job.header->dwOffset << "bytes";
                 pending_.pop_front();
                 setHeaderFlags(*job.header, MHDR_DONE, MHDR_INQUEUE);  // the last touch
-            } else if (!cancel_) {
-                // The port is gone: the header stays undone, so the caller sees
-                // the failure, until midiOutReset takes it back.
-                broken_ = true;
             }
             changed_.notify_all();
         }
     }
 
-    // Called and returns with the lock held; writes without it.
+    // Called and returns with the lock held; writes without it. dwOffset
+    // reaches the length only once the port has the last byte.
     bool send(const Job& job, std::unique_lock<std::mutex>& lock) {
-        // Byte k of the message leaves no earlier than k byte times after the
-        // wire is free, so a hardware port never gets more than the wire takes.
-        const Clock::time_point base = std::max(Clock::now(), wireFree_);
-        const std::size_t chunk = hardware_ ? kHardwareChunk : kSoftwareChunk;
+        const std::size_t chunk = paced_ ? kPacedChunk : kSoftwareChunk;
         for (std::size_t off = 0; off < job.size;) {
             const std::size_t n = std::min(chunk, job.size - off);
-            if (hardware_) {
-                const Clock::time_point due = base + kWireByteTime * (off + n - 1);
-                changed_.wait_until(lock, due, [&] { return cancel_; });
-            }
+            if (paced_) changed_.wait_until(lock, pacer_.due(n), [&] { return cancel_; });
             if (cancel_) return false;
             lock.unlock();
             const bool ok = port_->write(job.data + off, n);
             lock.lock();
             if (!ok) return false;
+            if (paced_) pacer_.sent(n);
             off += n;
+            if (off < job.size) setOffset(*job.header, static_cast<DWORD>(off));
         }
-        if (hardware_) wireFree_ = base + kWireByteTime * job.size;
+        lock.unlock();
+        const bool finished = port_->finish();
+        lock.lock();
+        if (!finished || cancel_) return false;
+        setOffset(*job.header, static_cast<DWORD>(job.size));
         return true;
     }
 
-    const PortRef ref_;
+    PortClaim claim_;
     std::unique_ptr<OutputPort> port_;
-    const bool hardware_;
+    const bool paced_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> pending_;  // the front one is being sent
     bool busy_ = false;
     bool cancel_ = false;
-    bool broken_ = false;
     bool quit_ = false;
-    Clock::time_point wireFree_{};
+    WirePacer pacer_;
 
     std::thread thread_;
 };
@@ -179,27 +202,25 @@ MMRESULT midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallback*/,
                      DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
     if (!phmo) return MMSYSERR_INVALPARAM;
     if (fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
-    std::uintptr_t id = uDeviceID;
-    if (isMapper(id)) {
-        if (portCount(Direction::Output) == 0) return MIDIERR_NODEVICE;
-        id = 0;  // the mapper plays through the first port
-    }
-    PortRef ref;
-    if (MMRESULT r = findPort(Direction::Output, id, ref)) return r;
-    if (!claimPort(Direction::Output, ref)) return MMSYSERR_ALLOCATED;
-
-    PortInfo info;
-    // A port that cannot say what it is gets paced, which is always safe.
-    const bool hardware =
-        ref.transport->outputInfo(ref.index, info) != MMSYSERR_NOERROR || info.hardware;
-    std::unique_ptr<OutputPort> port;
-    MMRESULT r = ref.transport->openOutput(ref.index, port);
-    if (r == MMSYSERR_NOERROR && !port) r = MMSYSERR_ERROR;
-    if (r != MMSYSERR_NOERROR) {
-        releasePort(Direction::Output, ref);
+    ListedPort listed;
+    if (isMapper(uDeviceID)) {
+        // The mapper plays through the first port listed.
+        if (listedPort(Direction::Output, 0, listed) != MMSYSERR_NOERROR) return MIDIERR_NODEVICE;
+    } else if (MMRESULT r = listedPort(Direction::Output, uDeviceID, listed)) {
         return r;
     }
-    auto out = std::make_shared<MidiOut>(ref, std::move(port), hardware);
+    PortClaim claim(Direction::Output, listed);
+    if (!claim) return MMSYSERR_ALLOCATED;
+
+    std::unique_ptr<OutputPort> port;
+    std::string reason;
+    MMRESULT r = listed.transport->openOutput(listed.info, port, reason);
+    if (r == MMSYSERR_NOERROR && !port) r = MMSYSERR_ERROR;
+    qCDebug(zuxEngine).nospace() << "open output " << static_cast<int>(uDeviceID) << " \"" << listed.info.name.c_str()
+                                 << "\": result " << r << (reason.empty() ? "" : ", ") << reason.c_str();
+    setSystemReason(reason);
+    if (r != MMSYSERR_NOERROR) return r;
+    auto out = std::make_shared<MidiOut>(std::move(claim), std::move(port), listed.info.paced);
     outputs().add(out);
     *phmo = out->handle();
     return MMSYSERR_NOERROR;
@@ -234,6 +255,5 @@ MMRESULT midiOutClose(HMIDIOUT hmo) {
     if (!out) return MMSYSERR_INVALHANDLE;
     if (MMRESULT r = out->close()) return r;
     outputs().remove(hmo);
-    releasePort(Direction::Output, out->portRef());
     return MMSYSERR_NOERROR;
 }

@@ -7,14 +7,31 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "midi/MidiApi.h"
 
 namespace midi {
 
+enum class Direction { Input, Output };
+
+// A port as its system lists it.
 struct PortInfo {
-    std::string name;       // as the system names it; the engine cuts it to 31 characters
-    bool hardware = false;  // a hardware port is paced to the MIDI wire on output
+    // Who the port is within its system: the same for as long as the port
+    // exists and never that of another port, so an open reaches the port the
+    // user chose or none.
+    std::string id;
+    std::string name;    // as the system names it, uncut
+    bool paced = false;  // output goes no faster than the MIDI wire
+    // How other systems refer to this port ("20:0" for an ALSA port), or empty.
+    std::string address;
+    // Where a system shows a port of another system again (PipeWire's bridge
+    // shows ALSA ports as JACK ports): that system's key and the port's
+    // address ("alsa:20:0"); otherwise empty.
+    std::string sameAs;
+    // Non-zero for a port the system lists but cannot describe: its
+    // capability query fails with this result.
+    MMRESULT infoResult = MMSYSERR_NOERROR;
 };
 
 // Receives an open input's bytes, on the transport's own thread, in order.
@@ -23,8 +40,12 @@ class InputSink {
 public:
     virtual ~InputSink() = default;
     virtual void onBytes(const std::uint8_t* data, std::size_t size) = 0;
-    // Bytes were lost (a system buffer overran): the SysEx under way is damaged.
+    // Bytes were lost at this point of the stream (an overrun, a missed JACK
+    // cycle, a sender that lost events): the SysEx under way is damaged.
     virtual void onDataLost() = 0;
+    // The port went away, or our connection to it was removed: nothing more
+    // comes. Called once.
+    virtual void onPortGone() = 0;
 };
 
 class InputPort {
@@ -35,31 +56,40 @@ public:
 
 class OutputPort {
 public:
+    // Closes the port without waiting for bytes not yet out.
     virtual ~OutputPort() = default;
-    // Hands bytes to the system, blocking while it cannot take more.
-    // Returns false once the port is gone; the bytes may then be lost.
+    // Hands bytes to the system, blocking while it cannot take more. False
+    // when they may not all reach the port: it is gone, or its receiver could
+    // not take them. After a false the message is lost.
     virtual bool write(const std::uint8_t* data, std::size_t size) = 0;
-    // Makes a write blocked in another thread return soon (reset, close).
+    // Waits until everything written has left for the port; false when some
+    // of it did not, or when waiting was cancelled.
+    virtual bool finish() = 0;
+    // Drops what was written and has not left yet, and any message under
+    // way, so the next write starts clean (a reset).
+    virtual void discard() = 0;
+    // Makes a write or finish blocked in another thread return soon.
     virtual void cancel() = 0;
 };
 
 class Transport {
 public:
     virtual ~Transport() = default;
-    // The counts are read before each enumeration and each open; index < count.
-    virtual std::size_t inputCount() = 0;
-    virtual std::size_t outputCount() = 0;
-    virtual MMRESULT inputInfo(std::size_t index, PortInfo& info) = 0;
-    virtual MMRESULT outputInfo(std::size_t index, PortInfo& info) = 0;
-    virtual MMRESULT openInput(std::size_t index, InputSink& sink,
-                               std::unique_ptr<InputPort>& port) = 0;
-    virtual MMRESULT openOutput(std::size_t index, std::unique_ptr<OutputPort>& port) = 0;
+    // A short name of the system ("alsa", "jack"); PortInfo::sameAs uses it.
+    virtual std::string key() const = 0;
+    virtual std::vector<PortInfo> listPorts(Direction direction) = 0;
+    // Open the port `port.id` names: MIDIERR_PORTGONE when no port has that
+    // id any more. `reason` gets the system's own words for a failure.
+    virtual MMRESULT openInput(const PortInfo& port, InputSink& sink,
+                               std::unique_ptr<InputPort>& opened, std::string& reason) = 0;
+    virtual MMRESULT openOutput(const PortInfo& port, std::unique_ptr<OutputPort>& opened,
+                                std::string& reason) = 0;
 };
 
-// The transports whose ports make up the device-ID space, in this order:
-// device IDs 0..n-1 per direction run through the first transport's ports,
-// then the next one's. Not owned. Tests install the simulated transport here.
-void setTransports(std::initializer_list<Transport*> transports);
+// The transports whose ports make up the device-ID space, in this order.
+// Not owned. Tests install the simulated transport here. Forgets the last
+// enumeration.
+void setTransports(std::vector<Transport*> transports);
 
 // Installs the real MIDI systems found on this machine (none found: no ports).
 void installSystemTransports();

@@ -5,9 +5,12 @@
 // an undefined status) leaves raw too, since the encoder would drop it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "midi/MessageLength.h"
 
 namespace midi {
 
@@ -35,9 +38,9 @@ public:
             return true;
         }
         if (b == 0xF7 || b == 0xF4 || b == 0xF5 || b == 0xF9 || b == 0xFD) return raw(&b, 1);
-        if (b >= 0x80 && b < 0xF8) {
+        if (b >= 0x80 && !isRealTime(b)) {
             runningStatus_ = b < 0xF0;
-            commonData_ = (b == 0xF1 || b == 0xF3) ? 1 : b == 0xF2 ? 2 : 0;
+            commonData_ = b >= 0xF0 ? std::max(0, dataBytesFor(b)) : 0;
         } else if (b < 0x80) {
             if (commonData_ > 0)
                 --commonData_;
@@ -54,6 +57,14 @@ public:
         const bool ok = raw(fragment_.data(), fragment_.size());
         fragment_.clear();
         return ok;
+    }
+
+    // Forgets a message under way, so the next byte starts clean (a reset).
+    void reset() {
+        fragment_.clear();
+        inSysex_ = false;
+        runningStatus_ = false;
+        commonData_ = 0;
     }
 
 private:

@@ -7,6 +7,8 @@
 
 #include <jack/midiport.h>
 
+#include "midi/MessageLength.h"
+
 namespace midi::jackstream {
 
 namespace {
@@ -17,22 +19,12 @@ constexpr std::uint32_t kLostMarker = 0xFFFFFFFFu;
 bool isStatus(std::uint8_t b) { return b >= 0x80; }
 
 // Bytes in a message that starts with this status byte; 0 when it runs to
-// the next status byte (SysEx, or data bytes carried over).
+// the next status byte (SysEx, or data bytes carried over). An undefined
+// status stands alone.
 std::size_t shortLength(std::uint8_t status) {
     if (status < 0x80 || status == 0xF0 || status == 0xF7) return 0;
-    if (status >= 0xF8) return 1;
-    switch (status & 0xF0) {
-    case 0xC0:
-    case 0xD0: return 2;
-    case 0xF0: break;
-    default: return 3;
-    }
-    switch (status) {
-    case 0xF1:
-    case 0xF3: return 2;
-    case 0xF2: return 3;
-    default: return 1;  // F4, F5, F6
-    }
+    const int data = dataBytesFor(status);
+    return data < 0 ? 1 : static_cast<std::size_t>(data) + 1;
 }
 
 // Posts unless a wake-up is already pending, so a semaphore nobody waits on
@@ -108,24 +100,80 @@ void OutStream::close() {
     sem_post(&progress_);
 }
 
-bool OutStream::waitForCycle(int ms) {
-    const std::uint64_t before = cycles_.load(std::memory_order_acquire);
-    for (int waited = 0; waited < ms && !closed(); waited += 50) {
-        waitMs(&progress_, 50);
-        if (cycles_.load(std::memory_order_acquire) != before) return true;
+bool OutStream::drain(int limitMs) {
+    const std::uint32_t generation = cancelGeneration_.load(std::memory_order_acquire);
+    const std::size_t target = ring_.written();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + limitMs;
+    // The cycle that took the last bytes has to finish before the peer has
+    // them: two more cycles after the ring gave them up.
+    bool taken = false;
+    std::uint64_t cyclesAfter = 0;
+    for (int extra = 2; extra > 0;) {
+        if (closed() || cancelGeneration_.load(std::memory_order_acquire) != generation) return false;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec * 1000LL + now.tv_nsec / 1000000 >= deadline) return false;
+        const std::uint64_t cycles = cycles_.load(std::memory_order_acquire);
+        if (ring_.consumed() >= target) {
+            if (!taken) {
+                taken = true;
+                cyclesAfter = cycles;
+            } else if (cycles != cyclesAfter) {
+                cyclesAfter = cycles;
+                --extra;
+                continue;
+            }
+        }
+        waitMs(&progress_, 20);
     }
-    return false;
+    return true;
 }
 
-bool OutStream::drain(int stallMs) {
-    while (ring_.readSpace() > 0)
-        if (!waitForCycle(stallMs)) return false;
-    // The cycle that took the last bytes has to finish before the peer has them.
-    return waitForCycle(stallMs) && waitForCycle(stallMs);
+void OutStream::discard() {
+    discardTo_.store(ring_.written(), std::memory_order_release);
 }
+
+namespace {
+
+class JackPortSink final : public EventSink {
+public:
+    explicit JackPortSink(void* buffer) : buffer_(buffer) { jack_midi_clear_buffer(buffer); }
+    std::size_t maxEventSize() override { return jack_midi_max_event_size(buffer_); }
+    std::uint8_t* reserve(std::size_t size) override { return jack_midi_event_reserve(buffer_, 0, size); }
+
+private:
+    void* buffer_;
+};
+
+class JackPortSource final : public EventSource {
+public:
+    explicit JackPortSource(void* buffer) : buffer_(buffer) {}
+    std::uint32_t count() override { return jack_midi_get_event_count(buffer_); }
+    bool event(std::uint32_t index, const std::uint8_t*& data, std::size_t& size) override {
+        jack_midi_event_t ev;
+        if (jack_midi_event_get(&ev, buffer_, index) != 0) return false;
+        data = ev.buffer;
+        size = ev.size;
+        return true;
+    }
+    bool senderLost() override { return jack_midi_get_lost_event_count(buffer_) > 0; }
+
+private:
+    void* buffer_;
+};
+
+}  // namespace
 
 void OutStream::process(void* portBuffer) {
-    jack_midi_clear_buffer(portBuffer);
+    JackPortSink port(portBuffer);
+    process(port);
+}
+
+void OutStream::process(EventSink& port) {
+    const std::size_t discardTo = discardTo_.load(std::memory_order_acquire);
+    const std::size_t at = ring_.consumed();
+    if (discardTo > at) ring_.advance(discardTo - at);
     std::uint8_t event[kLargestEvent];
     for (;;) {
         const std::size_t queued = ring_.readSpace();
@@ -135,8 +183,8 @@ void OutStream::process(void* portBuffer) {
         const std::size_t length = eventLength(event, seen, maxEvent_);
         // Asking for more than fits counts as a lost event at the receiver,
         // so stop here and leave the rest for the next cycle.
-        if (length > jack_midi_max_event_size(portBuffer)) break;
-        jack_midi_data_t* slot = jack_midi_event_reserve(portBuffer, 0, length);
+        if (length > port.maxEventSize()) break;
+        std::uint8_t* slot = port.reserve(length);
         if (!slot) break;
         std::memcpy(slot, event, length);
         ring_.advance(length);
@@ -155,33 +203,45 @@ InStream::~InStream() {
     sem_destroy(&available_);
 }
 
-void InStream::process(void* portBuffer) {
-    bool wrote = false;
-    auto markLoss = [&] {
-        if (pendingLost_ && ring_.writeSpace() >= sizeof kLostMarker) {
-            ring_.write(&kLostMarker, sizeof kLostMarker);
-            pendingLost_ = false;
-            wrote = true;
-        }
-    };
-    if (jack_midi_get_lost_event_count(portBuffer) > 0) pendingLost_ = true;
-    const std::uint32_t count = jack_midi_get_event_count(portBuffer);
+// Writes a pending loss notice into the ring; true when it wrote one.
+bool InStream::markLoss() {
+    if (!pendingLost_ || ring_.writeSpace() < sizeof kLostMarker) return false;
+    ring_.write(&kLostMarker, sizeof kLostMarker);
+    pendingLost_ = false;
+    return true;
+}
+
+void InStream::process(void* portBuffer, bool lostBefore) {
+    JackPortSource port(portBuffer);
+    process(port, lostBefore);
+}
+
+void InStream::process(EventSource& port, bool lostBefore) {
+    // A sender loses the events that did not fit, and a smaller one after
+    // them may still fit: the loss may lie anywhere in this cycle. So every
+    // SysEx with a byte in it is damaged: a notice before and after each event.
+    const bool senderLost = port.senderLost();
+    if (lostBefore || senderLost) pendingLost_ = true;
+    bool wrote = markLoss();
+    const std::uint32_t count = port.count();
     for (std::uint32_t i = 0; i < count; ++i) {
-        jack_midi_event_t ev;
-        if (jack_midi_event_get(&ev, portBuffer, i) != 0 || ev.size == 0) continue;
-        markLoss();
+        const std::uint8_t* data = nullptr;
+        std::size_t bytes = 0;
+        if (!port.event(i, data, bytes) || bytes == 0) continue;
+        wrote = markLoss() || wrote;
         // Nothing may overtake the loss notice: drop until it is in the ring.
         if (pendingLost_) continue;
-        const auto size = static_cast<std::uint32_t>(ev.size);
+        const auto size = static_cast<std::uint32_t>(bytes);
         if (ring_.writeSpace() < sizeof size + size) {
             pendingLost_ = true;
             continue;
         }
         ring_.write(&size, sizeof size);
-        ring_.write(ev.buffer, size);
+        ring_.write(data, size);
         wrote = true;
+        if (senderLost) pendingLost_ = true;
     }
-    markLoss();
+    wrote = markLoss() || wrote;
     if (wrote) postOnce(&available_);
 }
 

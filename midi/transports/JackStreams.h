@@ -19,6 +19,30 @@ namespace midi::jackstream {
 // event starts where a receiver expects one.
 std::size_t eventLength(const std::uint8_t* data, std::size_t size, std::size_t maxEvent);
 
+// One cycle's buffer of a JACK output port, or a test's stand-in for it.
+class EventSink {
+public:
+    virtual std::size_t maxEventSize() = 0;
+    // Room for one event of `size` bytes; null when the buffer is full.
+    virtual std::uint8_t* reserve(std::size_t size) = 0;
+
+protected:
+    ~EventSink() = default;
+};
+
+// One cycle's events at a JACK input port, or a test's stand-in for them.
+class EventSource {
+public:
+    virtual std::uint32_t count() = 0;
+    // False for an event that cannot be read.
+    virtual bool event(std::uint32_t index, const std::uint8_t*& data, std::size_t& size) = 0;
+    // The sender lost events in this cycle: they did not fit its buffer.
+    virtual bool senderLost() = 0;
+
+protected:
+    ~EventSource() = default;
+};
+
 // Bytes from a thread to a JACK output port.
 class OutStream {
 public:
@@ -35,23 +59,26 @@ public:
     // Makes every write return false, now and later (the server went away).
     void close();
     bool closed() const { return closed_.load(std::memory_order_acquire); }
-    // Waits until the queued bytes have been handed to the port, or until no
-    // cycle has run for stallMs. Returns true when everything went out.
-    bool drain(int stallMs);
+    // Waits until every byte written so far has been handed to the port and
+    // that cycle is over. False when the stream was closed or cancelled
+    // meanwhile, or after limitMs in all: it never hangs.
+    bool drain(int limitMs);
+    // Drops every byte written so far that the port has not taken yet.
+    void discard();
 
     // Process callback: moves queued bytes into the port buffer as events,
     // as many as the cycle's buffer space takes.
     void process(void* portBuffer);
+    void process(EventSink& port);
 
 private:
-    bool waitForCycle(int ms);
-
     SpscRing ring_;
     std::size_t maxEvent_;
     sem_t progress_;  // posted after each cycle and on close/cancel
     std::atomic<bool> closed_{false};
     std::atomic<std::uint32_t> cancelGeneration_{0};
     std::atomic<std::uint64_t> cycles_{0};
+    std::atomic<std::size_t> discardTo_{0};  // the callback drops bytes up to here
 };
 
 // Bytes from a JACK input port to a thread.
@@ -62,9 +89,12 @@ public:
     InStream(const InStream&) = delete;
     InStream& operator=(const InStream&) = delete;
 
-    // Process callback: copies the cycle's events into the ring. A ring that
-    // overflows drops events, and the reader hears of it before later bytes.
-    void process(void* portBuffer);
+    // Process callback: copies the cycle's events into the ring. Losses are
+    // put in the stream where they happened, for the reader to hear of in
+    // order with the bytes: cycles missed since the last call (lostBefore),
+    // events the sender lost in this cycle, a ring that overflows.
+    void process(void* portBuffer, bool lostBefore = false);
+    void process(EventSource& port, bool lostBefore);
 
     // Reader side: waits up to ms for data (or a wake()), then hands what is
     // there to onBytes(data, size) and onLost() in order.
@@ -85,6 +115,7 @@ private:
     enum Kind { None = 0, Bytes, Lost };
     void waitForData(int ms);
     Kind next();
+    bool markLoss();
 
     SpscRing ring_;
     sem_t available_;

@@ -1,21 +1,25 @@
 #include "midi/transports/SimulatedTransport.h"
 
 #include <condition_variable>
+#include <stdexcept>
 
 namespace midi {
 
 struct SimulatedTransport::State {
-    struct In {
+    struct End {
         Port port;
+        bool removed = false;
+    };
+    struct In : End {
         InputSink* sink = nullptr;
     };
-    struct Out {
-        Port port;
+    struct Out : End {
         bool open = false;
         bool stalled = false;
-        bool vanished = false;
+        bool refusing = false;
         std::uint64_t cancels = 0;
         std::size_t writeCalls = 0;
+        std::size_t discards = 0;
         std::vector<Arrival> arrivals;
     };
 
@@ -31,9 +35,25 @@ namespace {
 
 using State = SimulatedTransport::State;
 
+// Port ids are the index in the order added: "in:3", "out:0".
+std::string idOf(Direction direction, std::size_t index) {
+    return (direction == Direction::Input ? "in:" : "out:") + std::to_string(index);
+}
+
+// The index `id` names, if it is a port of that direction that is still there.
+template <class Ends>
+bool indexOf(const Ends& ends, Direction direction, const std::string& id, std::size_t& index) {
+    for (std::size_t i = 0; i < ends.size(); ++i)
+        if (idOf(direction, i) == id && !ends[i].removed) {
+            index = i;
+            return true;
+        }
+    return false;
+}
+
 // Calls `call` with the sink of input `index`; false when that input is not open.
 template <class Call>
-bool CallSink(State& state, std::size_t index, Call&& call) {
+bool callSink(State& state, std::size_t index, Call&& call) {
     std::lock_guard sinkLock(state.sinkMutex);
     InputSink* sink = nullptr;
     {
@@ -46,27 +66,34 @@ bool CallSink(State& state, std::size_t index, Call&& call) {
 }
 
 // Sets one of output `index`'s conditions and wakes a write waiting on it.
-void SetOutputFlag(State& state, std::size_t index, bool State::Out::*flag, bool value) {
+template <class Value>
+void setOutput(State& state, std::size_t index, Value State::Out::*field, Value value) {
     {
         std::lock_guard lock(state.mutex);
-        if (index < state.outs.size()) state.outs[index].*flag = value;
+        if (index < state.outs.size()) state.outs[index].*field = value;
     }
     state.changed.notify_all();
 }
 
-// `ends` is the inputs or the outputs; the caller holds the mutex.
 template <class Ends>
-MMRESULT InfoOf(const Ends& ends, std::size_t index, PortInfo& info) {
-    if (index >= ends.size()) return MMSYSERR_BADDEVICEID;
-    const SimulatedTransport::Port& p = ends[index].port;
-    if (p.infoResult != MMSYSERR_NOERROR) return p.infoResult;
-    info = {p.name, p.hardware};
-    return MMSYSERR_NOERROR;
+std::vector<PortInfo> listOf(const Ends& ends, Direction direction) {
+    std::vector<PortInfo> list;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        if (ends[i].removed) continue;
+        const SimulatedTransport::Port& p = ends[i].port;
+        PortInfo info;
+        info.id = idOf(direction, i);
+        info.name = p.name;
+        info.paced = p.paced;
+        info.infoResult = p.infoResult;
+        list.push_back(std::move(info));
+    }
+    return list;
 }
 
 class SimulatedInput : public InputPort {
 public:
-    SimulatedInput(std::shared_ptr<SimulatedTransport::State> state, std::size_t index)
+    SimulatedInput(std::shared_ptr<State> state, std::size_t index)
         : state_(std::move(state)), index_(index) {}
     ~SimulatedInput() override {
         std::lock_guard sinkLock(state_->sinkMutex);
@@ -75,68 +102,101 @@ public:
     }
 
 private:
-    std::shared_ptr<SimulatedTransport::State> state_;
+    std::shared_ptr<State> state_;
     std::size_t index_;
 };
 
 class SimulatedOutput : public OutputPort {
 public:
-    SimulatedOutput(std::shared_ptr<SimulatedTransport::State> state, std::size_t index)
+    SimulatedOutput(std::shared_ptr<State> state, std::size_t index)
         : state_(std::move(state)), index_(index) {}
     ~SimulatedOutput() override {
         std::lock_guard lock(state_->mutex);
-        state_->outs[index_].open = false;
+        out().open = false;
     }
 
     bool write(const std::uint8_t* data, std::size_t size) override {
         std::unique_lock lock(state_->mutex);
-        auto out = [&]() -> SimulatedTransport::State::Out& { return state_->outs[index_]; };
         const std::uint64_t cancels = out().cancels;
         ++out().writeCalls;
         state_->changed.wait(lock, [&] {
-            return !out().stalled || out().vanished || out().cancels != cancels;
+            return !out().stalled || gone() || out().cancels != cancels;
         });
-        if (out().vanished || out().stalled) return false;
+        if (gone() || out().stalled) return false;
         out().arrivals.push_back(
             {std::chrono::steady_clock::now(), std::vector<std::uint8_t>(data, data + size)});
         return true;
     }
 
+    bool finish() override {
+        std::lock_guard lock(state_->mutex);
+        return !gone();
+    }
+
+    void discard() override {
+        std::lock_guard lock(state_->mutex);
+        ++out().discards;
+    }
+
     void cancel() override {
         {
             std::lock_guard lock(state_->mutex);
-            ++state_->outs[index_].cancels;
+            ++out().cancels;
         }
         state_->changed.notify_all();
     }
 
 private:
-    std::shared_ptr<SimulatedTransport::State> state_;
+    State::Out& out() { return state_->outs[index_]; }
+    bool gone() { return out().removed || out().refusing; }
+
+    std::shared_ptr<State> state_;
     std::size_t index_;
 };
 
 }  // namespace
 
-SimulatedTransport::SimulatedTransport() : state_(std::make_shared<State>()) {}
+SimulatedTransport::SimulatedTransport(std::string key)
+    : key_(std::move(key)), state_(std::make_shared<State>()) {}
 SimulatedTransport::~SimulatedTransport() = default;
 
-void SimulatedTransport::addInput(Port port) {
+std::size_t SimulatedTransport::addInput(Port port) {
     std::lock_guard lock(state_->mutex);
-    state_->ins.push_back({std::move(port), nullptr});
+    state_->ins.push_back({});
+    state_->ins.back().port = std::move(port);
+    return state_->ins.size() - 1;
 }
 
-void SimulatedTransport::addOutput(Port port) {
+std::size_t SimulatedTransport::addOutput(Port port) {
     std::lock_guard lock(state_->mutex);
     state_->outs.push_back({});
     state_->outs.back().port = std::move(port);
+    return state_->outs.size() - 1;
+}
+
+void SimulatedTransport::removeInput(std::size_t index) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index >= state_->ins.size() || state_->ins[index].removed) return;
+        state_->ins[index].removed = true;
+    }
+    callSink(*state_, index, [](InputSink& sink) { sink.onPortGone(); });
+}
+
+void SimulatedTransport::removeOutput(std::size_t index) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (index < state_->outs.size()) state_->outs[index].removed = true;
+    }
+    state_->changed.notify_all();
 }
 
 bool SimulatedTransport::inject(std::size_t index, const std::vector<std::uint8_t>& bytes) {
-    return CallSink(*state_, index, [&](InputSink& sink) { sink.onBytes(bytes.data(), bytes.size()); });
+    return callSink(*state_, index, [&](InputSink& sink) { sink.onBytes(bytes.data(), bytes.size()); });
 }
 
 bool SimulatedTransport::injectDataLost(std::size_t index) {
-    return CallSink(*state_, index, [](InputSink& sink) { sink.onDataLost(); });
+    return callSink(*state_, index, [](InputSink& sink) { sink.onDataLost(); });
 }
 
 bool SimulatedTransport::inputOpen(std::size_t index) const {
@@ -165,54 +225,58 @@ std::size_t SimulatedTransport::writeCalls(std::size_t index) const {
     return index < state_->outs.size() ? state_->outs[index].writeCalls : 0;
 }
 
+std::size_t SimulatedTransport::discards(std::size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    return index < state_->outs.size() ? state_->outs[index].discards : 0;
+}
+
 void SimulatedTransport::setOutputStalled(std::size_t index, bool stalled) {
-    SetOutputFlag(*state_, index, &State::Out::stalled, stalled);
+    setOutput(*state_, index, &State::Out::stalled, stalled);
 }
 
-void SimulatedTransport::setOutputVanished(std::size_t index, bool vanished) {
-    SetOutputFlag(*state_, index, &State::Out::vanished, vanished);
+void SimulatedTransport::setOutputRefusing(std::size_t index, bool refusing) {
+    setOutput(*state_, index, &State::Out::refusing, refusing);
 }
 
-std::size_t SimulatedTransport::inputCount() {
+std::string SimulatedTransport::key() const { return key_; }
+
+std::vector<PortInfo> SimulatedTransport::listPorts(Direction direction) {
     std::lock_guard lock(state_->mutex);
-    return state_->ins.size();
+    return direction == Direction::Input ? listOf(state_->ins, direction)
+                                         : listOf(state_->outs, direction);
 }
 
-std::size_t SimulatedTransport::outputCount() {
+MMRESULT SimulatedTransport::openInput(const PortInfo& port, InputSink& sink,
+                                       std::unique_ptr<InputPort>& opened, std::string& reason) {
     std::lock_guard lock(state_->mutex);
-    return state_->outs.size();
-}
-
-MMRESULT SimulatedTransport::inputInfo(std::size_t index, PortInfo& info) {
-    std::lock_guard lock(state_->mutex);
-    return InfoOf(state_->ins, index, info);
-}
-
-MMRESULT SimulatedTransport::outputInfo(std::size_t index, PortInfo& info) {
-    std::lock_guard lock(state_->mutex);
-    return InfoOf(state_->outs, index, info);
-}
-
-MMRESULT SimulatedTransport::openInput(std::size_t index, InputSink& sink,
-                                       std::unique_ptr<InputPort>& port) {
-    std::lock_guard lock(state_->mutex);
-    if (index >= state_->ins.size()) return MMSYSERR_BADDEVICEID;
+    std::size_t index = 0;
+    if (!indexOf(state_->ins, Direction::Input, port.id, index)) return MIDIERR_PORTGONE;
     State::In& in = state_->ins[index];
-    if (in.port.openResult != MMSYSERR_NOERROR) return in.port.openResult;
+    if (in.port.openThrows) throw std::runtime_error("the simulated port failed to open");
+    if (in.port.openResult != MMSYSERR_NOERROR) {
+        reason = in.port.openReason;
+        return in.port.openResult;
+    }
     if (in.sink) return MMSYSERR_ALLOCATED;
     in.sink = &sink;
-    port = std::make_unique<SimulatedInput>(state_, index);
+    opened = std::make_unique<SimulatedInput>(state_, index);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT SimulatedTransport::openOutput(std::size_t index, std::unique_ptr<OutputPort>& port) {
+MMRESULT SimulatedTransport::openOutput(const PortInfo& port, std::unique_ptr<OutputPort>& opened,
+                                        std::string& reason) {
     std::lock_guard lock(state_->mutex);
-    if (index >= state_->outs.size()) return MMSYSERR_BADDEVICEID;
+    std::size_t index = 0;
+    if (!indexOf(state_->outs, Direction::Output, port.id, index)) return MIDIERR_PORTGONE;
     State::Out& out = state_->outs[index];
-    if (out.port.openResult != MMSYSERR_NOERROR) return out.port.openResult;
+    if (out.port.openThrows) throw std::runtime_error("the simulated port failed to open");
+    if (out.port.openResult != MMSYSERR_NOERROR) {
+        reason = out.port.openReason;
+        return out.port.openResult;
+    }
     if (out.open) return MMSYSERR_ALLOCATED;
     out.open = true;
-    port = std::make_unique<SimulatedOutput>(state_, index);
+    opened = std::make_unique<SimulatedOutput>(state_, index);
     return MMSYSERR_NOERROR;
 }
 

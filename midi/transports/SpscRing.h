@@ -27,6 +27,9 @@ public:
     SpscRing& operator=(const SpscRing&) = delete;
 
     std::size_t capacity() const { return size_; }
+    // Bytes ever written and ever read; either side may look.
+    std::size_t written() const { return head_.load(std::memory_order_acquire); }
+    std::size_t consumed() const { return tail_.load(std::memory_order_acquire); }
     // Writer side.
     std::size_t writeSpace() const {
         return size_ - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));

@@ -103,4 +103,18 @@ TEST(AlsaByteRouter, AFailedSendIsReported) {
     EXPECT_FALSE(router.flush(raw));
 }
 
+// A reset between two messages: the SysEx cut off before it leaves nothing
+// behind to be glued to the next message's bytes.
+TEST(AlsaByteRouter, AResetStartsTheNextMessageClean) {
+    AlsaByteRouter router;
+    Recorder rec;
+    auto raw = [&](const std::uint8_t* d, std::size_t n) { return rec.raw(d, n); };
+    auto enc = [&](std::uint8_t b) { return rec.encode(b); };
+    for (std::uint8_t b : {0xF0, 0x7D, 0x01}) router.put(b, raw, enc);
+    router.reset();
+    for (std::uint8_t b : {0x90, 0x40, 0x7F}) router.put(b, raw, enc);
+    EXPECT_TRUE(router.flush(raw));
+    EXPECT_EQ(rec.steps, (std::vector<std::string>{"enc 90", "enc 40", "enc 7F"}));
+}
+
 }  // namespace

@@ -16,7 +16,7 @@ class MidiInputTest : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
-        sim.addInput({"In"});
+        sim.addInput({.name = "In"});
     }
     void TearDown() override {
         if (handle) {
@@ -148,6 +148,25 @@ TEST_F(MidiInputTest, NoCallbackAfterCloseWhileInputKeepsComing) {
     EXPECT_EQ(rec.events().back().message, MIM_CLOSE);
 }
 
+// A port that goes away says so once, in order with its input; the queued
+// header stays queued, so the teardown's reset hands it back as usual.
+TEST_F(MidiInputTest, APortThatGoesAwaySaysSoOnce) {
+    open();
+    MIDIHDR& h = queue(64);
+    midiInStart(handle);
+    sim.inject(0, {0xF0, 0x7D, 0x10});
+    sim.removeInput(0);
+    drain();
+    const auto events = rec.events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().message, MIM_PORTGONE);
+    EXPECT_EQ(rec.of(MIM_PORTGONE).size(), 1u);
+    EXPECT_TRUE(rec.returns().empty());
+    EXPECT_TRUE(MidiHdrFlags(h) & MHDR_INQUEUE);
+    ASSERT_EQ(midiInReset(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(rec.returns(), (std::vector<std::pair<UINT, Bytes>>{{MIM_LONGDATA, {0xF0, 0x7D, 0x10}}}));
+}
+
 TEST_F(MidiInputTest, CallbacksRunOnTheEngineThread) {
     open();
     queue(64);
@@ -253,7 +272,7 @@ TEST_F(MidiInputTest, CallbackNullStillTakesInput) {
 }
 
 TEST_F(MidiInputTest, BadArgumentsAreRefused) {
-    sim.addInput({"Busy", false, MMSYSERR_NOERROR, MMSYSERR_ALLOCATED});
+    sim.addInput({.name = "Busy", .openResult = MMSYSERR_ALLOCATED});
     auto proc = rec.proc();
     HMIDIIN h = nullptr;
     EXPECT_EQ(midiInOpen(nullptr, 0, proc, 0, CALLBACK_FUNCTION), MMSYSERR_INVALPARAM);

@@ -54,17 +54,23 @@ bool WriteAll(FILE* stream, const unsigned char* data, std::size_t size) {
     return fsync(fileno(stream)) == 0;
 }
 
+// The file a name stands for: where a link points, also when nothing is
+// there yet (then the target is made, as opening the link for writing would).
+QFileInfo TargetOf(const QString& path) {
+    QFileInfo info(path);
+    for (int hops = 0; hops < 40 && info.isSymLink(); ++hops) info = QFileInfo(info.symLinkTarget());
+    return info;
+}
+
 }  // namespace
 
 DumpWrite WriteDumpFile(const QString& path, const unsigned char* data, std::size_t size) {
-    // Replace the file a link points to, not the link.
-    QFileInfo info(path);
-    if (info.isSymLink() && info.exists()) info = QFileInfo(info.canonicalFilePath());
+    const QFileInfo info = TargetOf(path);
     const std::string target = QFile::encodeName(info.absoluteFilePath()).toStdString();
     const std::string folder = QFile::encodeName(info.absolutePath()).toStdString();
-    const std::string name = QFile::encodeName(info.fileName()).toStdString();
 
-    std::string temp = folder + "/." + name + ".XXXXXX";
+    // A short name of its own, so that any name the folder takes can be saved.
+    std::string temp = folder + "/.zux-XXXXXX";
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return DumpWrite::CannotOpen;
     FILE* stream = fdopen(fd, "wb");
@@ -78,10 +84,20 @@ DumpWrite WriteDumpFile(const QString& path, const unsigned char* data, std::siz
     fchmod(fd, TargetMode(target));
     bool ok = WriteAll(stream, data, size);
     ok = (std::fclose(stream) == 0) && ok;
-    ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         unlink(temp.c_str());
         return DumpWrite::CannotMake;
+    }
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        // The name itself is refused (too long, a folder, not ours to
+        // replace): as if it could not be opened.
+        const int err = errno;
+        unlink(temp.c_str());
+        switch (err) {
+        case ENAMETOOLONG: case EISDIR: case ENOTDIR: case EACCES: case EPERM: case EROFS: case ENOENT:
+        case EINVAL: case EBUSY: return DumpWrite::CannotOpen;
+        default: return DumpWrite::CannotMake;
+        }
     }
     SyncFolder(folder);
     return DumpWrite::Saved;

@@ -7,6 +7,8 @@
 #include "receive/ReceptionSteps.h"
 
 std::atomic<bool> DumpCut{false};
+std::atomic<bool> InputDamaged{false};
+std::atomic<bool> PortLost{false};
 
 bool MarkerSeen() {
     return DataLen.load(std::memory_order_acquire) >= 4 && DataBuf[3] == 0x7E;
@@ -15,6 +17,9 @@ bool MarkerSeen() {
 bool DumpFull() { return DataLen.load(std::memory_order_acquire) >= DataBlockSize; }
 
 void MidiInProc(HMIDIIN hmi, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+    // A damaged buffer is not queued again: what it held is not the dump.
+    if (wMsg == MIM_LONGERROR) InputDamaged.store(true, std::memory_order_release);
+    if (wMsg == MIM_PORTGONE) PortLost.store(true, std::memory_order_release);
     if (wMsg != MIM_LONGDATA) return;
     auto* header = reinterpret_cast<MIDIHDR*>(dwParam1);
     const auto* bytes = reinterpret_cast<const unsigned char*>(header->lpData);
@@ -31,7 +36,10 @@ void MidiInProc(HMIDIIN hmi, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR
     if (fits < recorded) DumpCut.store(true, std::memory_order_relaxed);
 
     const std::int32_t count = LongDataCount.load(std::memory_order_relaxed);
-    if (count < 2 && !MarkerSeen() && StopRequest.load() == 0 && len < DataBlockSize) {
+    // A reception that is ending (stopped, damaged, its port gone) takes its
+    // header back for good, so the teardown can close the port.
+    const bool ending = StopRequest.load() != 0 || InputDamaged.load() || PortLost.load();
+    if (count < 2 && !MarkerSeen() && !ending && len < DataBlockSize) {
         midiInPrepareHeader(hmi, header, sizeof(MIDIHDR));
         midiInAddBuffer(hmi, header, sizeof(MIDIHDR));
     }

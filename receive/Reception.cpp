@@ -7,10 +7,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/PortErrorBox.h"
 #include "app/Unit1.h"
+#include "midi/Log.h"
 #include "midi/TransferState.h"
 #include "receive/ReceptionSteps.h"
-#include "vcl/Application.h"
 #include "vcl/BitBtn.h"
 #include "vcl/Memo.h"
 
@@ -18,12 +19,6 @@ namespace {
 
 // True from a successful open until the teardown has closed the port.
 bool inputOpen = false;
-
-void ShowErrorBox(MMRESULT result) {
-    midiInGetErrorTextA(result, ErrText, sizeof ErrText);
-    vcl::Application->MessageBox(QString::fromLocal8Bit(ErrText), QStringLiteral("error"),
-                                 vcl::MB_OK);
-}
 
 // Stop and reset hand a queued header back to the callback; the pause lets it
 // finish with it before the header is unprepared and its block released.
@@ -45,7 +40,7 @@ void TForm1::Button2Click(QObject*) {
     LastResult = midiInOpen(&hMidiIn, DevId, reinterpret_cast<DWORD_PTR>(&MidiInProc), 0,
                             CALLBACK_FUNCTION);
     if (LastResult != MMSYSERR_NOERROR) {
-        ShowErrorBox(LastResult);
+        ShowPortError(PortKind::Input, LastResult);
         return;
     }
 
@@ -56,7 +51,7 @@ void TForm1::Button2Click(QObject*) {
     if (!dataBlock) {
         midiInClose(hMidiIn);
         ReleaseBlock(headerBlock);
-        ShowErrorBox(MMSYSERR_NOMEM);
+        ShowPortError(PortKind::Input, MMSYSERR_NOMEM);
         return;
     }
     inputOpen = true;
@@ -73,6 +68,8 @@ void TForm1::Button2Click(QObject*) {
     LongDataCount.store(0);
     StopRequest.store(0);
     DumpCut.store(false);
+    InputDamaged.store(false);
+    PortLost.store(false);
     vcl::MemoLinesAdd(Memo1, QStringLiteral("RECEIVE:waiting"));
     midiInStart(hMidiIn);
     Timer1->start();
@@ -93,15 +90,25 @@ void TForm1::Timer1Timer(QObject*) {
         Timer1->stop();
         return;
     }
-    if (StopRequest.load() == 0 && LongDataCount.load() < 2 && !MarkerSeen() && !DumpFull())
-        return;
+    // Judged before the teardown, whose reset hands back a partly filled
+    // header: a dump cut short by a lost port must not look complete.
+    const bool complete = LongDataCount.load() >= 2 || MarkerSeen() || DumpFull();
+    if (StopRequest.load() == 0 && !complete && !InputDamaged.load() && !PortLost.load()) return;
 
     Timer1->stop();
     TearDownInput();
 
-    if (StopRequest.load() != 0) {
+    const char* ended = nullptr;
+    if (StopRequest.load() != 0)
+        ended = "RECEIVE:canceled";
+    else if (InputDamaged.load())
+        ended = "RECEIVE:data was lost, try again";
+    else if (!complete)
+        ended = "RECEIVE:the port was lost";
+    if (ended) {
+        qCDebug(zuxReceive) << "ended after" << DataLen.load() << "bytes:" << ended;
         EndOfReception(*this);
-        vcl::MemoLinesAdd(Memo1, QStringLiteral("RECEIVE:canceled"));
+        vcl::MemoLinesAdd(Memo1, QString::fromLatin1(ended));
         return;
     }
     SaveReceivedDump(*this);

@@ -10,6 +10,12 @@ class TForm1;
 // is closed.
 extern std::atomic<bool> DumpCut;
 
+// Set by the input callback, cleared by RECEIVE: a buffer came back damaged
+// (MIM_LONGERROR), so bytes of the dump were lost; the port went away
+// (MIM_PORTGONE). Either ends the reception at the next tick, saving nothing.
+extern std::atomic<bool> InputDamaged;
+extern std::atomic<bool> PortLost;
+
 // The fourth received byte is the end marker 0x7E; never true before four
 // bytes have arrived. Reads DataLen before the byte.
 bool MarkerSeen();

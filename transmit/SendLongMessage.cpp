@@ -2,16 +2,8 @@
 
 #include <chrono>
 
+#include "midi/Wire.h"
 #include "transmit/ResponsiveWait.h"
-
-namespace {
-
-// The MIDI wire carries 3,125 bytes a second.
-std::chrono::milliseconds WireTime(DWORD bytes) {
-    return std::chrono::milliseconds(static_cast<std::int64_t>(bytes) * 1000 / 3125);
-}
-
-}  // namespace
 
 bool SendLongMessage(HMIDIOUT port, MIDIHDR& header) {
     const bool sent = midiOutPrepareHeader(port, &header, sizeof(MIDIHDR)) == MMSYSERR_NOERROR &&
@@ -20,6 +12,10 @@ bool SendLongMessage(HMIDIOUT port, MIDIHDR& header) {
     const BusyCursor busy;
     PauseResponsively(std::chrono::milliseconds(100));
     if (!sent) return false;
-    return WaitResponsively(WireTime(header.dwBufferLength) + std::chrono::seconds(2),
-                            [&header] { return (MidiHdrFlags(header) & MHDR_DONE) != 0; });
+    // The engine hands a failed send back at once; the limit is for a port
+    // that neither takes the bytes nor says it cannot.
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           midi::wireTime(header.dwBufferLength)) + std::chrono::seconds(2);
+    const bool done = WaitResponsively(limit, [&header] { return (MidiHdrFlags(header) & MHDR_DONE) != 0; });
+    return done && MidiHdrOffset(header) == header.dwBufferLength;
 }

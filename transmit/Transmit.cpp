@@ -7,11 +7,11 @@
 #include <QFile>
 #include <QPushButton>
 
+#include "app/PortErrorBox.h"
 #include "app/Unit1.h"
 #include "midi/TransferState.h"
 #include "transmit/ReadDumpFile.h"
 #include "transmit/SendLongMessage.h"
-#include "vcl/Application.h"
 #include "vcl/FileDialogs.h"
 #include "vcl/Memo.h"
 
@@ -66,9 +66,7 @@ void TForm1::Button1Click(QObject*) {
     HMIDIOUT hMidiOut = nullptr;
     LastResult = midiOutOpen(&hMidiOut, DevId, 0, 0, CALLBACK_NULL);
     if (LastResult != MMSYSERR_NOERROR) {
-        midiInGetErrorTextA(LastResult, ErrText, sizeof ErrText);
-        vcl::Application->MessageBox(QString::fromLocal8Bit(ErrText), QStringLiteral("error"),
-                                     vcl::MB_OK);
+        ShowPortError(PortKind::Output, LastResult);
         ReleaseDataBuf();
         vcl::MemoLinesAdd(Memo1, QStringLiteral("TRANSMIT:canceled"));
         return end();

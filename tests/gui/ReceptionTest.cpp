@@ -37,18 +37,21 @@ const Bytes kMarkerDump = {0xF0, 0x7D, 0x10, 0x7E, 0x01, 0x02, 0xF7};
 
 struct Step {
     // AwaitReturns waits, without letting a tick run, until the callback has
-    // handled `returns` long-data returns.
-    enum Kind { Inject, AwaitReturns, Stop, Ticks, StaleMarker } kind;
+    // handled `returns` long-data returns. LoseBytes: the system lost bytes
+    // at this point; RemovePort: the port goes away (unplugged).
+    enum Kind { Inject, AwaitReturns, Stop, Ticks, StaleMarker, LoseBytes, RemovePort } kind;
     Bytes bytes = {};
     int returns = 0;
 };
 
+enum class Ends { Saved, Canceled, DataLost, PortLost };
+
 struct Course {
     const char* name;
     std::vector<Step> steps;
-    bool canceled;
-    std::int32_t longDataCount;
-    Bytes data;  // what DataBuf ends with, and the saved file
+    Ends ends = Ends::Saved;
+    std::int32_t longDataCount = 0;
+    Bytes data = {};  // what DataBuf ends with, and the saved file
     bool overflow = false;
     bool outChosen = true;
 };
@@ -62,34 +65,51 @@ const Bytes kRest = Sysex(30000, 0x02);
 
 std::vector<Course> Courses() {
     using S = Step;
+    const Bytes broken = {0xF0, 0x7D, 0x10, 0x01, 0x02, 0x90, 0x3C, 0x7F};
     return {
-        {"marker in the first return", {{S::Inject, kMarkerDump}}, false, 1, kMarkerDump},
-        {"marker dump split over chunks",
-         {{S::Inject, Slice(kMarkerDump, 0, 2)}, {S::Ticks}, {S::Inject, Slice(kMarkerDump, 2, 7)}},
-         false, 1, kMarkerDump, false, false},
-        {"two returns", {{S::Inject, kFirst}, {S::Inject, kSecond}}, false, 3, Join(kFirst, kSecond)},
-        {"three bytes over a stale marker",
-         {{S::StaleMarker}, {S::Inject, {0xF0, 0x7D, 0xF7}}, {S::Ticks}, {S::Inject, kFirst}},
-         false, 3, Join({0xF0, 0x7D, 0xF7}, kFirst), false, false},
-        {"short messages and real-time bytes",
-         {{S::Inject, {0x90, 0x3C, 0x7F, 0x80, 0x3C, 0x00, 0xF8, 0xFE}},
-          {S::Inject, {0xF0, 0x7D, 0x10, 0xF8, 0x7E, 0xFE, 0x01, 0xF7}}},
-         false, 1, {0xF0, 0x7D, 0x10, 0x7E, 0x01, 0xF7}},
-        {"STOP before any byte", {{S::Stop}}, true, 1, {}},  // the reset hands the empty header back
-        {"STOP after a complete dump", {{S::Inject, kMarkerDump}, {S::AwaitReturns, {}, 1}, {S::Stop}}, true, 1, kMarkerDump, false,
-         false},
-        {"broken SysEx waits for STOP",
-         {{S::Inject, {0xF0, 0x7D, 0x10, 0x01, 0x02, 0x90, 0x3C, 0x7F}},
-          {S::Ticks},
-          {S::Inject, kMarkerDump},
-          {S::Ticks},
-          {S::Stop}},
-         true, 0, {}},
-        {"a SysEx longer than the block", {{S::Inject, kHuge}}, false, 1, Slice(kHuge, 0, 65536), true},
-        {"a SysEx that fills the block exactly", {{S::Inject, kWhole}}, false, 1, kWhole},
-        {"a second return that does not fit",
-         {{S::Inject, kLarge}, {S::Inject, kRest}}, false, 2, Slice(Join(kLarge, kRest), 0, 65536), true,
-         false},
+        {.name = "marker in the first return", .steps = {{S::Inject, kMarkerDump}}, .longDataCount = 1,
+         .data = kMarkerDump},
+        {.name = "marker dump split over chunks",
+         .steps = {{S::Inject, Slice(kMarkerDump, 0, 2)}, {S::Ticks}, {S::Inject, Slice(kMarkerDump, 2, 7)}},
+         .longDataCount = 1, .data = kMarkerDump, .outChosen = false},
+        {.name = "two returns", .steps = {{S::Inject, kFirst}, {S::Inject, kSecond}}, .longDataCount = 3,
+         .data = Join(kFirst, kSecond)},
+        {.name = "three bytes over a stale marker",
+         .steps = {{S::StaleMarker}, {S::Inject, {0xF0, 0x7D, 0xF7}}, {S::Ticks}, {S::Inject, kFirst}},
+         .longDataCount = 3, .data = Join({0xF0, 0x7D, 0xF7}, kFirst), .outChosen = false},
+        {.name = "short messages and real-time bytes",
+         .steps = {{S::Inject, {0x90, 0x3C, 0x7F, 0x80, 0x3C, 0x00, 0xF8, 0xFE}},
+                   {S::Inject, {0xF0, 0x7D, 0x10, 0xF8, 0x7E, 0xFE, 0x01, 0xF7}}},
+         .longDataCount = 1, .data = {0xF0, 0x7D, 0x10, 0x7E, 0x01, 0xF7}},
+        // The reset hands the empty header back.
+        {.name = "STOP before any byte", .steps = {{S::Stop}}, .ends = Ends::Canceled, .longDataCount = 1},
+        {.name = "STOP after a complete dump",
+         .steps = {{S::Inject, kMarkerDump}, {S::AwaitReturns, {}, 1}, {S::Stop}}, .ends = Ends::Canceled,
+         .longDataCount = 1, .data = kMarkerDump, .outChosen = false},
+        // A damaged buffer is not queued again: waiting on would wait for ever.
+        {.name = "a broken SysEx ends it: data lost",
+         .steps = {{S::Inject, broken}}, .ends = Ends::DataLost},
+        {.name = "bytes lost inside the dump end it: data lost",
+         .steps = {{S::Inject, Slice(kFirst, 0, 8)}, {S::LoseBytes}, {S::Inject, Slice(kFirst, 8, 20)}},
+         .ends = Ends::DataLost},
+        {.name = "bytes lost between the two messages damage nothing",
+         .steps = {{S::Inject, kFirst}, {S::AwaitReturns, {}, 1}, {S::LoseBytes}, {S::Inject, kSecond}},
+         .longDataCount = 3, .data = Join(kFirst, kSecond)},
+        {.name = "STOP wins over lost bytes",
+         .steps = {{S::Inject, broken}, {S::Stop}}, .ends = Ends::Canceled},
+        // The teardown hands back what the header holds; it is not saved.
+        {.name = "the port goes away mid-dump",
+         .steps = {{S::Inject, kFirst}, {S::Inject, Slice(kSecond, 0, 10)}, {S::RemovePort}},
+         .ends = Ends::PortLost, .longDataCount = 2, .data = Join(kFirst, Slice(kSecond, 0, 10))},
+        {.name = "the port goes away after the dump was complete",
+         .steps = {{S::Inject, kMarkerDump}, {S::AwaitReturns, {}, 1}, {S::RemovePort}}, .longDataCount = 1,
+         .data = kMarkerDump},
+        {.name = "a SysEx longer than the block", .steps = {{S::Inject, kHuge}}, .longDataCount = 1,
+         .data = Slice(kHuge, 0, 65536), .overflow = true},
+        {.name = "a SysEx that fills the block exactly", .steps = {{S::Inject, kWhole}}, .longDataCount = 1,
+         .data = kWhole},
+        {.name = "a second return that does not fit", .steps = {{S::Inject, kLarge}, {S::Inject, kRest}},
+         .longDataCount = 2, .data = Slice(Join(kLarge, kRest), 0, 65536), .overflow = true, .outChosen = false},
     };
 }
 
@@ -146,6 +166,8 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
         case Step::Stop: QTest::mouseClick(form->BitBtn1, Qt::LeftButton); break;
         case Step::Ticks: QTest::qWait(350); break;
         case Step::StaleMarker: DataBuf[3] = 0x7E; break;
+        case Step::LoseBytes: EXPECT_TRUE(sim.injectDataLost(0)); break;
+        case Step::RemovePort: sim.removeInput(0); break;
         }
     }
     ASSERT_TRUE(WaitEnded());
@@ -153,10 +175,12 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
     EXPECT_EQ(LongDataCount.load(), course.longDataCount);
     EXPECT_EQ(DataLen.load(), course.data.size());
     QStringList expected{"RECEIVE:waiting"};
-    if (course.canceled) {
-        expected << "RECEIVE:canceled";
+    if (course.ends != Ends::Saved) {
+        expected << (course.ends == Ends::Canceled   ? "RECEIVE:canceled"
+                     : course.ends == Ends::DataLost ? "RECEIVE:data was lost, try again"
+                                                     : "RECEIVE:the port was lost");
         EXPECT_EQ(saveDialog->shown, 0);
-        EXPECT_EQ(StopRequest.load(), 1);
+        EXPECT_EQ(StopRequest.load(), course.ends == Ends::Canceled ? 1 : 0);
         EXPECT_FALSE(QFile::exists(file));
     } else {
         if (course.overflow) expected << "RECEIVE:overflow(cut at 65536byte)";
@@ -175,7 +199,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()), CaseName());
 
 TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
-    Open({{"Busy In", false, MMSYSERR_NOERROR, MMSYSERR_ALLOCATED}}, {{"Sim Out"}});
+    Open({{.name = "Busy In", .openResult = MMSYSERR_ALLOCATED}}, {{.name = "Sim Out"}});
     choose(form->ComboBox2, 0);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
@@ -198,6 +222,23 @@ TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     EXPECT_TRUE(box.shown);
 }
 
+// Unplugged after the window listed it: the ID must not open another port.
+TEST_F(ReceptionTest, APortGoneSinceListedIsReportedAndNothingElseOpens) {
+    Open({{.name = "In A"}, {.name = "In B"}}, {{.name = "Sim Out"}});
+    choose(form->ComboBox2, 0);
+    sim.removeInput(0);
+    zuxtest::BoxSeen box;
+    zuxtest::answerMessageBox(box);
+    ClickReceive();
+
+    EXPECT_EQ(box.caption, "error");
+    EXPECT_EQ(box.text, "The MIDI port is no longer available.");
+    EXPECT_FALSE(sim.inputOpen(1));
+    EXPECT_EQ(log(), QStringList{});
+    EXPECT_TRUE(form->Button2->isEnabled());
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
 TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
     OpenWithPorts(true, false);
     midi::testing::FailNextBlockTakes(1);
@@ -217,7 +258,7 @@ TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
 }
 
 TEST_F(ReceptionTest, ListChangesDuringAReceptionEnableNothing) {
-    Open({{"In A"}, {"In B"}}, {{"Out A"}});
+    Open({{.name = "In A"}, {.name = "In B"}}, {{.name = "Out A"}});
     choose(form->ComboBox2, 0);
     ClickReceive();
 

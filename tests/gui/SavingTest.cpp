@@ -101,9 +101,47 @@ TEST(DumpFileTest, ReplacedFileKeepsItsModeAndLink) {
     EXPECT_EQ(ReadAll(path), Dump(7));
 }
 
-TEST(DumpFileTest, NoFolderMeansCannotOpen) {
+// Any name the folder takes can be saved; a name it refuses is one that
+// cannot be opened, and nothing is left behind.
+TEST(DumpFileTest, NamesUpToTheLimitSaveAndRefusedNamesCannotOpen) {
     QTemporaryDir dir;
-    EXPECT_EQ(Write(dir.filePath("missing/x.ZUX"), Dump(10)), DumpWrite::CannotOpen);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("a folder"));
+    struct Case {
+        QString name;
+        DumpWrite result;
+    } cases[] = {
+        {QString(248, 'n'), DumpWrite::Saved},
+        {QString(251, 'n') + ".ZUX", DumpWrite::Saved},  // 255 bytes, the most a name holds
+        {QString(252, 'n') + ".ZUX", DumpWrite::CannotOpen},
+        {"missing/x.ZUX", DumpWrite::CannotOpen},
+        {"a folder", DumpWrite::CannotOpen},
+    };
+    QStringList saved{};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        EXPECT_EQ(Write(dir.filePath(c.name), Dump(10)), c.result);
+        if (c.result == DumpWrite::Saved) {
+            EXPECT_EQ(ReadAll(dir.filePath(c.name)), Dump(10));
+            saved << c.name;
+        }
+    }
+    saved.sort();
+    EXPECT_EQ(Leftovers(dir.path()), saved);
+}
+
+// A link to a file not made yet: opening the link for writing would make
+// the file, and so does saving; the link stays a link.
+TEST(DumpFileTest, ALinkToNothingYetGetsItsTargetMade) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("latest.ZUX");
+    ASSERT_TRUE(QFile::link(dir.filePath("backups/2026.ZUX"), link));
+    EXPECT_EQ(Write(link, Dump(5)), DumpWrite::CannotOpen);  // no such folder yet
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("backups"));
+    EXPECT_EQ(Write(link, Dump(5)), DumpWrite::Saved);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(dir.filePath("backups/2026.ZUX")), Dump(5));
+    EXPECT_EQ(Leftovers(dir.filePath("backups")), QStringList{"2026.ZUX"});
 }
 
 TEST(DumpFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
@@ -184,10 +222,10 @@ TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
 
 struct SaveOutcome {
     const char* name;
-    std::optional<QString> answer;  // relative to the test folder; none: cancel
-    bool limitFileSize;
-    const char* line;
-    bool outChosen;
+    std::optional<QString> answer = std::nullopt;  // relative to the test folder; none: cancel
+    bool limitFileSize = false;
+    const char* line = "";
+    bool outChosen = false;
 };
 
 class SaveOutcomes : public SavingTest, public ::testing::WithParamInterface<SaveOutcome> {};
@@ -216,9 +254,11 @@ TEST_P(SaveOutcomes, ReportAndLeaveTheOldFile) {
 INSTANTIATE_TEST_SUITE_P(
     , SaveOutcomes,
     ::testing::Values(
-        SaveOutcome{"Cancel", std::nullopt, false, "RECEIVE:saving was canceled", true},
-        SaveOutcome{"NoSuchFolder", QString("gone/new.ZUX"), false, "RECEIVE:can not open the file", false},
-        SaveOutcome{"WriteFails", QString("old.ZUX"), true, "RECEIVE:can not make the file", true}),
+        SaveOutcome{.name = "Cancel", .line = "RECEIVE:saving was canceled", .outChosen = true},
+        SaveOutcome{.name = "NoSuchFolder", .answer = QString("gone/new.ZUX"),
+                    .line = "RECEIVE:can not open the file"},
+        SaveOutcome{.name = "WriteFails", .answer = QString("old.ZUX"), .limitFileSize = true,
+                    .line = "RECEIVE:can not make the file", .outChosen = true}),
     CaseName());
 
 }  // namespace

@@ -31,9 +31,11 @@ struct Outcome {
     QByteArray sent = {};
     bool inChosen = true;
     MMRESULT openResult = MMSYSERR_NOERROR;
-    bool stalled = false;
+    const char* openReason = "";  // the system's words for a failed open
+    bool stalled = false;          // takes no byte and never says so
+    bool refusing = false;         // its receiver cannot take the bytes
+    bool portGone = false;         // unplugged after the window listed it
     bool noMemory = false;
-    bool vanished = false;
 };
 
 void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
@@ -43,23 +45,29 @@ const QByteArray kDump = QByteArray::fromHex("F07D107E0D0A1A00F7");
 std::vector<Outcome> Outcomes() {
     const QString done = QStringLiteral("TRANSMIT:completed(%1byte)");
     const QByteArray text = "line one\r\nline two\n\x1a";
+    const QStringList failed{"TRANSMIT:executing", "TRANSMIT:failed to send the data"};
     return {
-        {"Canceled", Outcome::Cancel, {}, {"TRANSMIT:canceled"}},
-        {"MissingFile", Outcome::Missing, {}, {"TRANSMIT:can not open the file(%f)"}, {}, false},
-        {"EmptyFile", Outcome::File, "", {"TRANSMIT:failed to read the data"}},
-        {"ReadError", Outcome::Folder, {}, {"TRANSMIT:failed to read the data"}, {}, false},
-        {"NoMemory", Outcome::File, kDump, {"TRANSMIT:failed to read the data"}, {}, true,
-         MMSYSERR_NOERROR, false, true},
-        {"PortBusy", Outcome::File, kDump, {"TRANSMIT:canceled"}, {}, true, MMSYSERR_ALLOCATED},
-        {"PortNeverFinishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
-         {}, false, MMSYSERR_NOERROR, true},
-        {"PortVanishes", Outcome::File, kDump, {"TRANSMIT:executing", "TRANSMIT:failed to send the data"},
-         {}, true, MMSYSERR_NOERROR, false, false, true},
-        {"Sent", Outcome::File, kDump, {"TRANSMIT:executing", done.arg(9)}, kDump},
-        {"TextFile", Outcome::File, text, {"TRANSMIT:executing", done.arg(text.size())}, text, false},
-        {"FullBlock", Outcome::File, Pattern(65536), {"TRANSMIT:executing", done.arg(65536)}, Pattern(65536)},
-        {"LongerThanABlock", Outcome::File, Pattern(65537), {"TRANSMIT:executing", done.arg(65536)},
-         Pattern(65536), false},
+        {.name = "Canceled", .answer = Outcome::Cancel, .lines = {"TRANSMIT:canceled"}},
+        {.name = "MissingFile", .answer = Outcome::Missing, .lines = {"TRANSMIT:can not open the file(%f)"},
+         .inChosen = false},
+        {.name = "EmptyFile", .content = "", .lines = {"TRANSMIT:failed to read the data"}},
+        {.name = "ReadError", .answer = Outcome::Folder, .lines = {"TRANSMIT:failed to read the data"},
+         .inChosen = false},
+        {.name = "NoMemory", .content = kDump, .lines = {"TRANSMIT:failed to read the data"}, .noMemory = true},
+        {.name = "PortBusy", .content = kDump, .lines = {"TRANSMIT:canceled"}, .openResult = MMSYSERR_ALLOCATED},
+        {.name = "PortFailsWithTheSystemsReason", .content = kDump, .lines = {"TRANSMIT:canceled"},
+         .openResult = MMSYSERR_ERROR, .openReason = "ALSA: Device or resource busy"},
+        {.name = "PortGoneSinceListed", .content = kDump, .lines = {"TRANSMIT:canceled"},
+         .openResult = MIDIERR_PORTGONE, .portGone = true},
+        {.name = "PortNeverFinishes", .content = kDump, .lines = failed, .inChosen = false, .stalled = true},
+        {.name = "ReceiverCannotTakeTheBytes", .content = kDump, .lines = failed, .refusing = true},
+        {.name = "Sent", .content = kDump, .lines = {"TRANSMIT:executing", done.arg(9)}, .sent = kDump},
+        {.name = "TextFile", .content = text, .lines = {"TRANSMIT:executing", done.arg(text.size())},
+         .sent = text, .inChosen = false},
+        {.name = "FullBlock", .content = Pattern(65536), .lines = {"TRANSMIT:executing", done.arg(65536)},
+         .sent = Pattern(65536)},
+        {.name = "LongerThanABlock", .content = Pattern(65537), .lines = {"TRANSMIT:executing", done.arg(65536)},
+         .sent = Pattern(65536), .inChosen = false},
     };
 }
 
@@ -116,11 +124,13 @@ class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Ou
 
 TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     const Outcome& o = GetParam();
-    Open({{"Sim In"}}, {{"Sim Out", false, MMSYSERR_NOERROR, o.openResult}});
+    const MMRESULT failsWith = o.portGone ? MMSYSERR_NOERROR : o.openResult;
+    Open({{.name = "Sim In"}}, {{.name = "Sim Out", .openResult = failsWith, .openReason = o.openReason}});
     if (o.inChosen) choose(form->ComboBox2, 0);
     choose(form->ComboBox1, 0);
     if (o.stalled) sim.setOutputStalled(0, true);
-    if (o.vanished) sim.setOutputVanished(0, true);
+    if (o.refusing) sim.setOutputRefusing(0, true);
+    if (o.portGone) sim.removeOutput(0);
     ScriptDialogs();
 
     QString name;
@@ -152,7 +162,8 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     EXPECT_FALSE(sim.outputOpen(0));
     if (o.openResult != MMSYSERR_NOERROR) {
         EXPECT_EQ(box.caption, "error");
-        EXPECT_EQ(box.text, ErrorTextOf(o.openResult));
+        const QString reason = QString::fromUtf8(o.openReason);
+        EXPECT_EQ(box.text, ErrorTextOf(o.openResult) + (reason.isEmpty() ? "" : "\n" + reason));
     }
     EXPECT_TRUE(form->Button1->isEnabled());
     EXPECT_EQ(form->Button2->isEnabled(), o.inChosen);

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
@@ -16,10 +17,12 @@ namespace zuxtest {
 
 // Calls `act` once with the active modal widget, as soon as there is one
 // that `matches`. Gives up silently after `timeoutMs` (the test's own
-// checks then fail), so a missing box never hangs the test run.
-inline void whenModal(std::function<void(QWidget*)> act,
-                      std::function<bool(QWidget*)> matches = [](QWidget*) { return true; },
-                      int timeoutMs = 10000) {
+// checks then fail), so a missing box never hangs the test run. A test that
+// expects no such widget deletes the returned watch before it ends, so it
+// cannot act on a later test's widget.
+inline QPointer<QTimer> whenModal(std::function<void(QWidget*)> act,
+                                  std::function<bool(QWidget*)> matches = [](QWidget*) { return true; },
+                                  int timeoutMs = 10000) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(10);
     auto left = std::make_shared<int>(timeoutMs / 10);
@@ -35,6 +38,7 @@ inline void whenModal(std::function<void(QWidget*)> act,
         }
     });
     poll->start();
+    return poll;
 }
 
 // What a message box showed.
@@ -78,8 +82,8 @@ inline void answerMessageBox(BoxSeen& seen, std::function<void()> whileOpen = {}
 // Types `name` into the next file dialog's name box and presses its accept
 // button, as a user would (so the dialog's own checks run). Waits up to
 // `timeoutMs` for the dialog to open.
-inline void typeIntoFileDialog(const QString& name, int timeoutMs = 10000) {
-    whenModal(
+inline QPointer<QTimer> typeIntoFileDialog(const QString& name, int timeoutMs = 10000) {
+    return whenModal(
         [name](QWidget* w) {
             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             edit->setText(name);

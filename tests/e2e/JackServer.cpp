@@ -1,6 +1,8 @@
 #include "e2e/JackServer.h"
 
 #include <atomic>
+
+#include <gtest/gtest.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -151,7 +153,14 @@ Child startSim(const std::string& name, const std::vector<std::string>& options,
                const std::string& logFile) {
     std::vector<std::string> argv = {ZUXSIM_PATH, "--name", name};
     argv.insert(argv.end(), options.begin(), options.end());
-    return Child(argv, logFile);
+    Child sim(argv, logFile);
+    // Its ports can be connected once it is active, which it says.
+    const bool ready = waitFor([&] {
+        const auto log = readFile(logFile);
+        return std::string(log.begin(), log.end()).find("zuxsim: ready") != std::string::npos;
+    });
+    if (!ready) ADD_FAILURE() << "the simulator " << name << " did not start; see " << logFile;
+    return sim;
 }
 
 std::vector<unsigned char> readFile(const std::string& path) {

@@ -55,7 +55,8 @@ private:
     bool killed_ = false;
 };
 
-// The sequencer simulator as JACK client `name` with `options`, logging to `logFile`.
+// The sequencer simulator as JACK client `name` with `options`, logging to
+// `logFile`, once it is ready (a test failure if it never is).
 Child startSim(const std::string& name, const std::vector<std::string>& options,
                const std::string& logFile);
 

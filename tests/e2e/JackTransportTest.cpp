@@ -10,12 +10,18 @@
 #include <optional>
 
 #include "e2e/JackServer.h"
+#include "midi/transports/ClientTransport.h"
 #include "midi/transports/JackTransport.h"
 #include "support/TestFiles.h"
 
 using namespace e2e;
-using midi::JackTransport;
+using midi::Direction;
 using midi::PortInfo;
+using midi::Transport;
+
+std::unique_ptr<Transport> makeJackTransport() {
+    return midi::ClientTransport<midi::JackClient>::create("jack", "ZUX Filer");
+}
 
 namespace {
 
@@ -26,6 +32,7 @@ public:
         bytes_.insert(bytes_.end(), data, data + size);
     }
     void onDataLost() override { ++lost_; }
+    void onPortGone() override { ++gone_; }
     std::vector<unsigned char> bytes() {
         std::lock_guard lock(mutex_);
         return bytes_;
@@ -35,27 +42,24 @@ public:
         return bytes_.size();
     }
     int lost() const { return lost_; }
+    int gone() const { return gone_; }
 
 private:
     std::mutex mutex_;
     std::vector<unsigned char> bytes_;
     std::atomic<int> lost_{0};
+    std::atomic<int> gone_{0};
 };
 
-// Index of the port called `name`, once it is listed.
-std::optional<std::size_t> findPort(JackTransport& t, bool input, const std::string& name,
-                                    PortInfo* info = nullptr) {
-    std::optional<std::size_t> found;
+// The port called `name`, once it is listed.
+std::optional<PortInfo> findPort(Transport& t, Direction direction, const std::string& name) {
+    std::optional<PortInfo> found;
     waitFor([&] {
-        const std::size_t n = input ? t.inputCount() : t.outputCount();
-        for (std::size_t i = 0; i < n; ++i) {
-            PortInfo p;
-            if ((input ? t.inputInfo(i, p) : t.outputInfo(i, p)) == MMSYSERR_NOERROR && p.name == name) {
-                if (info) *info = p;
-                found = i;
+        for (const PortInfo& p : t.listPorts(direction))
+            if (p.name == name) {
+                found = p;
                 return true;
             }
-        }
         return false;
     });
     return found;
@@ -67,27 +71,31 @@ protected:
         if (JackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         server_.emplace();
         ASSERT_TRUE(server_->start()) << "the private JACK server did not answer";
-        transport_ = JackTransport::create();
+        transport_ = makeJackTransport();
         ASSERT_TRUE(transport_);
     }
 
-    // Starts the simulator as client `name` with extra options.
+    // Starts the simulator as client sim_ with extra options; a simulator
+    // killed before may linger in the server a moment, so each gets a name
+    // of its own.
     void startSim(const std::vector<std::string>& options) {
-        simProcess_ = e2e::startSim(sim_, options, dir() + "/zuxsim.log");
+        sim_ = "zuxsim" + std::to_string(++started_);
+        simProcess_ = e2e::startSim(sim_, options, dir() + "/" + sim_ + ".log");
     }
     std::string dir() const { return server_->dir(); }
 
-    const std::string sim_ = "zuxsim";
+    std::string sim_;
+    int started_ = 0;
     std::optional<JackServer> server_;  // destroyed last: stops jackd
     Child simProcess_;
-    std::unique_ptr<JackTransport> transport_;
+    std::unique_ptr<Transport> transport_;
 };
 
 TEST(JackTransportNoServer, NoServerMeansNoTransportAndNoMessage) {
     setenv("JACK_DEFAULT_SERVER", ("zuxtest-absent-" + std::to_string(getpid())).c_str(), 1);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(JackTransport::create(), nullptr);
+    EXPECT_EQ(makeJackTransport(), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
@@ -115,82 +123,120 @@ TEST_F(JackE2E, DumpsFromTheSimulatorArriveWhole) {
         options.insert(options.end(), {"--send", dir() + "/dump.syx", "--send-on-connect"});
         startSim(options);
 
-        PortInfo info;
-        const auto index = findPort(*transport_, true, sim_ + ":out", &info);
-        ASSERT_TRUE(index);
-        EXPECT_FALSE(info.hardware);
-        EXPECT_TRUE(findPort(*transport_, false, sim_ + ":in"));
-        ASSERT_EQ(transport_->inputCount(), *index + 1);  // counts come before each open
+        const auto source = findPort(*transport_, Direction::Input, sim_ + ":out");
+        ASSERT_TRUE(source);
+        EXPECT_FALSE(source->paced);
+        EXPECT_TRUE(findPort(*transport_, Direction::Output, sim_ + ":in"));
 
         Collector sink;
         std::unique_ptr<midi::InputPort> port;
-        ASSERT_EQ(transport_->openInput(*index, sink, port), MMSYSERR_NOERROR);
+        std::string reason;
+        ASSERT_EQ(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
         EXPECT_TRUE(waitFor([&] { return sink.size() >= c.dump.size(); }));
         // Our own port is not offered as a destination.
-        for (std::size_t i = 0, n = transport_->outputCount(); i < n; ++i) {
-            PortInfo p;
-            ASSERT_EQ(transport_->outputInfo(i, p), MMSYSERR_NOERROR);
+        for (const PortInfo& p : transport_->listPorts(Direction::Output))
             EXPECT_EQ(p.name.rfind("ZUX Filer", 0), std::string::npos) << p.name;
-        }
         port.reset();
         EXPECT_EQ(sink.bytes(), c.dump);
         EXPECT_EQ(sink.lost(), 0);
+        EXPECT_EQ(sink.gone(), 0);
         simProcess_.stop(SIGTERM);
     }
+}
+
+// Listing and opening use the one client the transport keeps: patchbays
+// would show every extra client come and go.
+TEST_F(JackE2E, ListingAndOpeningMakeNoNewClients) {
+    startSim({});
+    const auto destination = findPort(*transport_, Direction::Output, sim_ + ":in");
+    ASSERT_TRUE(destination);
+    jack_status_t status{};
+    jack_client_t* watcher = jack_client_open("watcher", JackNoStartServer, &status);
+    ASSERT_NE(watcher, nullptr);
+    static std::atomic<int> registered{0};
+    registered = 0;
+    jack_set_client_registration_callback(
+        watcher, [](const char*, int, void*) { ++registered; }, nullptr);
+    ASSERT_EQ(jack_activate(watcher), 0);
+    for (int i = 0; i < 5; ++i) {
+        transport_->listPorts(Direction::Input);
+        transport_->listPorts(Direction::Output);
+        std::unique_ptr<midi::OutputPort> port;
+        std::string reason;
+        ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // notifications come asynchronously
+    EXPECT_EQ(registered.load(), 0);
+    jack_client_close(watcher);
 }
 
 TEST_F(JackE2E, WrittenBytesArriveAtTheSimulatorWhole) {
     const std::string received = dir() + "/received.syx";
     startSim({"--receive-to", received});
-    const auto index = findPort(*transport_, false, sim_ + ":in");
-    ASSERT_TRUE(index);
-    ASSERT_EQ(transport_->outputCount(), *index + 1);
+    const auto destination = findPort(*transport_, Direction::Output, sim_ + ":in");
+    ASSERT_TRUE(destination);
 
     const auto dump = sysex(65536);
     std::unique_ptr<midi::OutputPort> port;
-    ASSERT_EQ(transport_->openOutput(*index, port), MMSYSERR_NOERROR);
-    for (std::size_t at = 0; at < dump.size(); at += 256)
-        ASSERT_TRUE(port->write(dump.data() + at, 256));
-    port.reset();  // closing delivers what was accepted
+    std::string reason;
+    ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
+    for (std::size_t at = 0; at < dump.size(); at += 256) ASSERT_TRUE(port->write(dump.data() + at, 256));
+    EXPECT_TRUE(port->finish());  // everything left for the port
     EXPECT_TRUE(waitFor([&] { return readFile(received).size() >= dump.size(); }));
     EXPECT_EQ(readFile(received), dump);
 }
 
-TEST_F(JackE2E, ServerKilledDuringInputLeavesThePortSilentAndClosable) {
-    ASSERT_TRUE(zuxtest::writeFile(dir() + "/dump.syx", sysex(65536)));
-    startSim({"--send", dir() + "/dump.syx", "--send-on-connect", "--pace", "3125"});
-    const auto index = findPort(*transport_, true, sim_ + ":out");
-    ASSERT_TRUE(index);
-    ASSERT_EQ(transport_->inputCount(), *index + 1);
+// A source that goes away mid-dump: the server dies, the sender quits, or a
+// patchbay removes our connection. The input says so once, and closes.
+TEST_F(JackE2E, AnInputHearsItsSourceGoAway) {
+    enum How { KillServer, KillSender, Disconnect };
+    for (How how : {Disconnect, KillSender, KillServer}) {
+        SCOPED_TRACE(how == KillServer ? "server killed" : how == KillSender ? "sender killed" : "disconnected");
+        ASSERT_TRUE(zuxtest::writeFile(dir() + "/dump.syx", sysex(65536)));
+        startSim({"--send", dir() + "/dump.syx", "--send-on-connect", "--pace", "3125"});
+        const auto source = findPort(*transport_, Direction::Input, sim_ + ":out");
+        ASSERT_TRUE(source);
 
-    Collector sink;
-    std::unique_ptr<midi::InputPort> port;
-    ASSERT_EQ(transport_->openInput(*index, sink, port), MMSYSERR_NOERROR);
-    ASSERT_TRUE(waitFor([&] { return sink.size() >= 512; }));
-    server_->kill();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const std::size_t after = sink.size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(sink.size(), after);
-    EXPECT_LT(after, 65536u);
+        Collector sink;
+        std::unique_ptr<midi::InputPort> port;
+        std::string reason;
+        ASSERT_EQ(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
+        ASSERT_TRUE(waitFor([&] { return sink.size() >= 512; }));
+        if (how == KillServer) {
+            server_->kill();
+        } else if (how == KillSender) {
+            simProcess_.stop(SIGKILL);
+        } else {
+            jack_status_t status{};
+            jack_client_t* patchbay = jack_client_open("patchbay", JackNoStartServer, &status);
+            ASSERT_NE(patchbay, nullptr);
+            EXPECT_EQ(jack_disconnect(patchbay, (sim_ + ":out").c_str(), "ZUX Filer:in"), 0);
+            jack_client_close(patchbay);
+        }
+        EXPECT_TRUE(waitFor([&] { return sink.gone() > 0; }, 5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(sink.gone(), 1);
+        EXPECT_LT(sink.size(), 65536u);
 
-    auto closing = std::async(std::launch::async, [&] { port.reset(); });
-    EXPECT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(transport_->inputCount(), 0u);
+        auto closing = std::async(std::launch::async, [&] { port.reset(); });
+        EXPECT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        simProcess_.stop(SIGTERM);
+    }
+    EXPECT_TRUE(transport_->listPorts(Direction::Input).empty());
 }
 
 // Writing fails, rather than hanging or claiming success, once the server or
-// the receiving port is gone.
+// the receiving port is gone; finishing then fails too.
 TEST_F(JackE2E, WriteFailsWhenTheServerOrThePeerGoesAway) {
     for (bool killServer : {false, true}) {
         SCOPED_TRACE(killServer ? "server killed" : "peer killed");
         const std::string received = dir() + "/received.syx";
         startSim({"--receive-to", received});
-        const auto index = findPort(*transport_, false, sim_ + ":in");
-        ASSERT_TRUE(index);
-        ASSERT_EQ(transport_->outputCount(), *index + 1);
+        const auto destination = findPort(*transport_, Direction::Output, sim_ + ":in");
+        ASSERT_TRUE(destination);
         std::unique_ptr<midi::OutputPort> port;
-        ASSERT_EQ(transport_->openOutput(*index, port), MMSYSERR_NOERROR);
+        std::string reason;
+        ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
 
         std::atomic<bool> failed{false}, stop{false};
         std::thread writer([&] {
@@ -211,6 +257,7 @@ TEST_F(JackE2E, WriteFailsWhenTheServerOrThePeerGoesAway) {
         port->cancel();  // in case it did not fail: let the thread end
         writer.join();
         EXPECT_FALSE(port->write(sysex(8).data(), 8));
+        EXPECT_FALSE(port->finish());
 
         auto closing = std::async(std::launch::async, [&] { port.reset(); });
         EXPECT_EQ(closing.wait_for(std::chrono::seconds(10)), std::future_status::ready);

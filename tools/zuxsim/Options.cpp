@@ -1,0 +1,94 @@
+#include "tools/zuxsim/Options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+namespace zuxsim {
+namespace {
+
+const char* const kHelp = R"(Usage: zuxsim [OPTION]...
+Acts as the sequencer on the running JACK server: offers the MIDI ports
+NAME:out (the sequencer sends its dump) and NAME:in (it receives one).
+
+  --name NAME          JACK client name (default: zuxsim)
+  --send FILE          the dump to send: raw bytes, one or several SysEx
+  --send-on-connect    send the dump whenever a port connects to NAME:out
+  --chunk N            largest MIDI event sent, in bytes (default 256)
+  --pace BYTES         send at most BYTES bytes a second, as hardware does
+                       (3125 is the MIDI wire); default: as fast as JACK takes
+  --receive-to FILE    append every byte arriving at NAME:in to FILE,
+                       flushed as it arrives (the file is emptied at start)
+  --physical           register both ports as physical, as a hardware MIDI
+                       interface's are, so programs pace output to the wire
+  --probe              exit 0 if a JACK server answers, 1 if not; no ports
+  --help               show this text
+
+While running, the dump is sent on the line "send" on standard input or on
+the signal SIGUSR1. "quit", SIGINT or SIGTERM end the program. It never
+starts a JACK server; JACK_DEFAULT_SERVER chooses which one it joins.
+Exit status: 0 after quit, 1 on errors or when the server goes away.
+)";
+
+// A whole decimal number in [lo, hi], or false.
+bool number(const char* text, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && out >= lo && out <= hi;
+}
+
+}  // namespace
+
+bool parse(int argc, char** argv, Options& o) {
+    static const std::set<std::string> kWithValue = {"--name", "--send", "--chunk", "--pace",
+                                                      "--receive-to"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* v = nullptr;
+        if (kWithValue.count(a)) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "zuxsim: %s needs a value\n", a.c_str());
+                return false;
+            }
+            v = argv[++i];
+        }
+        long n = 0;
+        if (a == "--help") {
+            std::fputs(kHelp, stdout);
+            std::exit(0);
+        } else if (a == "--name") {
+            o.name = v;
+        } else if (a == "--send") {
+            o.sendFile = v;
+        } else if (a == "--send-on-connect") {
+            o.sendOnConnect = true;
+        } else if (a == "--chunk") {
+            if (!number(v, 1, 4096, n)) {
+                std::fprintf(stderr, "zuxsim: --chunk takes 1 to 4096\n");
+                return false;
+            }
+            o.chunk = static_cast<std::size_t>(n);
+        } else if (a == "--pace") {
+            char* end = nullptr;
+            o.pace = std::strtod(v, &end);
+            if (end == v || *end != '\0' || !(o.pace >= 0)) {
+                std::fprintf(stderr, "zuxsim: --pace takes a number of bytes a second\n");
+                return false;
+            }
+        } else if (a == "--receive-to") {
+            o.receiveTo = v;
+        } else if (a == "--physical") {
+            o.physical = true;
+        } else if (a == "--probe") {
+            o.probe = true;
+        } else {
+            std::fprintf(stderr, "zuxsim: unknown option %s (see --help)\n", a.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace zuxsim

@@ -29,6 +29,7 @@ public:
     ~JackPorts() override {
         if (receiver_.joinable()) {
             stop_.store(true);
+            recorder_.stop();
             inStream_.wake();
             receiver_.join();
         }

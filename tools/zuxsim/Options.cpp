@@ -20,6 +20,8 @@ NAME:out (the sequencer sends its dump) and NAME:in (it receives one).
                        (3125 is the MIDI wire); default: as fast as JACK takes
   --receive-to FILE    append every byte arriving at NAME:in to FILE,
                        flushed as it arrives (the file is emptied at start)
+  --slow-reader MS     wait MS milliseconds after each event read from
+                       NAME:in, as a receiver that falls behind does
   --physical           register both ports as physical, as a hardware MIDI
                        interface's are, so programs pace output to the wire
   --probe              exit 0 if a JACK server answers, 1 if not; no ports
@@ -42,8 +44,8 @@ bool number(const char* text, long lo, long hi, long& out) {
 }  // namespace
 
 bool parse(int argc, char** argv, Options& o) {
-    static const std::set<std::string> kWithValue = {"--name", "--send", "--chunk", "--pace",
-                                                      "--receive-to"};
+    static const std::set<std::string> kWithValue = {"--name", "--send", "--chunk", "--pace", "--receive-to",
+                                                      "--slow-reader"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = nullptr;
@@ -79,6 +81,12 @@ bool parse(int argc, char** argv, Options& o) {
             }
         } else if (a == "--receive-to") {
             o.receiveTo = v;
+        } else if (a == "--slow-reader") {
+            if (!number(v, 0, 600000, n)) {
+                std::fprintf(stderr, "zuxsim: --slow-reader takes 0 to 600000 milliseconds\n");
+                return false;
+            }
+            o.slowReaderMs = static_cast<int>(n);
         } else if (a == "--physical") {
             o.physical = true;
         } else if (a == "--probe") {

@@ -13,6 +13,7 @@ struct Options {
     std::size_t chunk = 256;
     double pace = 0;  // bytes a second; 0: as fast as the MIDI system takes
     std::string receiveTo;
+    int slowReaderMs = 0;  // wait after each event read from "in"
     bool physical = false;
     bool probe = false;
 };

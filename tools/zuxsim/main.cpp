@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
 
     int rc = 1;
     {
-        Recorder recorder(received);
+        Recorder recorder(received, o.slowReaderMs);
         if (auto ports = openJackPorts(o, recorder))
             rc = run(*ports, dump, o);
     }

@@ -9,28 +9,41 @@ namespace zuxsim {
 namespace {
 
 const char* const kHelp = R"(Usage: zuxsim [OPTION]...
-Acts as the sequencer on the running JACK server: offers the MIDI ports
-NAME:out (the sequencer sends its dump) and NAME:in (it receives one).
+Acts as the sequencer on the running JACK server, or with --alsa on the ALSA
+sequencer: offers the MIDI ports NAME:out (the sequencer sends its dump) and
+NAME:in (it receives one).
 
-  --name NAME          JACK client name (default: zuxsim)
+  --alsa               be an ALSA sequencer client (ports 0 "out" and 1 "in")
+                       instead of a JACK client
+  --name NAME          client name (default: zuxsim)
   --send FILE          the dump to send: raw bytes, one or several SysEx
   --send-on-connect    send the dump whenever a port connects to NAME:out
   --chunk N            largest MIDI event sent, in bytes (default 256)
   --pace BYTES         send at most BYTES bytes a second, as hardware does
-                       (3125 is the MIDI wire); default: as fast as JACK takes
+                       (3125 is the MIDI wire); default: as fast as JACK or
+                       the ALSA sequencer takes
   --receive-to FILE    append every byte arriving at NAME:in to FILE,
                        flushed as it arrives (the file is emptied at start)
   --slow-reader MS     wait MS milliseconds after each event read from
                        NAME:in, as a receiver that falls behind does
-  --physical           register both ports as physical, as a hardware MIDI
-                       interface's are, so programs pace output to the wire
-  --probe              exit 0 if a JACK server answers, 1 if not; no ports
+  --input-pool N       ALSA only: room in the client's input queue, in cells
+                       of 28 bytes (1 to 2000; a 256-byte SysEx event takes
+                       11); default: the sequencer's own
+  --physical           JACK only: register both ports as physical, as a
+                       hardware MIDI interface's are, so programs pace output
+                       to the wire (an ALSA client's ports never are)
+  --probe              exit 0 if a JACK server answers (with --alsa: if the
+                       ALSA sequencer opens), 1 if not; no ports
   --help               show this text
 
 While running, the dump is sent on the line "send" on standard input or on
 the signal SIGUSR1. "quit", SIGINT or SIGTERM end the program. It never
 starts a JACK server; JACK_DEFAULT_SERVER chooses which one it joins.
-Exit status: 0 after quit, 1 on errors or when the server goes away.
+The ALSA sequencer hands each event straight to the receivers' queues and
+has no flow control: when a receiver's queue is full, the event is refused
+and that queue is emptied, so the send stops and reports that it failed.
+Exit status: 0 after quit, 1 on errors, when the JACK server goes away or
+when the ALSA sequencer fails.
 )";
 
 // A whole decimal number in [lo, hi], or false.
@@ -44,8 +57,8 @@ bool number(const char* text, long lo, long hi, long& out) {
 }  // namespace
 
 bool parse(int argc, char** argv, Options& o) {
-    static const std::set<std::string> kWithValue = {"--name", "--send", "--chunk", "--pace", "--receive-to",
-                                                      "--slow-reader"};
+    static const std::set<std::string> kWithValue = {"--name",       "--send",        "--chunk",     "--pace",
+                                                      "--receive-to", "--slow-reader", "--input-pool"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = nullptr;
@@ -60,6 +73,8 @@ bool parse(int argc, char** argv, Options& o) {
         if (a == "--help") {
             std::fputs(kHelp, stdout);
             std::exit(0);
+        } else if (a == "--alsa") {
+            o.alsa = true;
         } else if (a == "--name") {
             o.name = v;
         } else if (a == "--send") {
@@ -87,6 +102,12 @@ bool parse(int argc, char** argv, Options& o) {
                 return false;
             }
             o.slowReaderMs = static_cast<int>(n);
+        } else if (a == "--input-pool") {
+            if (!number(v, 1, 2000, n)) {
+                std::fprintf(stderr, "zuxsim: --input-pool takes 1 to 2000 cells\n");
+                return false;
+            }
+            o.inputPool = static_cast<int>(n);
         } else if (a == "--physical") {
             o.physical = true;
         } else if (a == "--probe") {
@@ -95,6 +116,14 @@ bool parse(int argc, char** argv, Options& o) {
             std::fprintf(stderr, "zuxsim: unknown option %s (see --help)\n", a.c_str());
             return false;
         }
+    }
+    if (o.alsa && o.physical) {
+        std::fprintf(stderr, "zuxsim: --physical is for JACK only: an ALSA client's ports are never hardware ports\n");
+        return false;
+    }
+    if (!o.alsa && o.inputPool) {
+        std::fprintf(stderr, "zuxsim: --input-pool is for --alsa only\n");
+        return false;
     }
     return true;
 }

@@ -1,6 +1,6 @@
-// The simulator's two ports, NAME:out and NAME:in, on one MIDI system. It
-// records what arrives at "in" on a thread of its own, and tells the main
-// loop of connections to "out" and of losing the MIDI system by post().
+// The simulator's two ports, NAME:out and NAME:in, on one MIDI system. Each
+// kind records what arrives at "in" on a thread of its own, and tells the
+// main loop of connections to "out" and of losing the MIDI system by post().
 #pragma once
 
 #include <cstddef>
@@ -27,9 +27,11 @@ public:
     virtual const char* goneText() const = 0;
 };
 
-// Prints why it failed and returns null.
+// Each prints why it failed and returns null.
 std::unique_ptr<Ports> openJackPorts(const Options& o, Recorder& recorder);
+std::unique_ptr<Ports> openAlsaPorts(const Options& o, Recorder& recorder);
 
 bool jackAnswers(const Options& o);
+bool alsaSequencerOpens();
 
 }  // namespace zuxsim

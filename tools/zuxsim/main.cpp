@@ -1,4 +1,5 @@
-// zuxsim: stands in for the sequencer on a JACK server. It offers an output port that sends a dump file and an input
+// zuxsim: stands in for the sequencer on a JACK server or the ALSA
+// sequencer. It offers an output port that sends a dump file and an input
 // port whose bytes go to a file, so the program can be tried and tested
 // without the instrument.
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     using namespace zuxsim;
     Options o;
     if (!parse(argc, argv, o)) return 1;
-    if (o.probe) return jackAnswers(o) ? 0 : 1;
+    if (o.probe) return (o.alsa ? alsaSequencerOpens() : jackAnswers(o)) ? 0 : 1;
 
     std::vector<std::uint8_t> dump;
     if (!o.sendFile.empty()) {
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     int rc = 1;
     {
         Recorder recorder(received, o.slowReaderMs);
-        if (auto ports = openJackPorts(o, recorder))
+        if (auto ports = o.alsa ? openAlsaPorts(o, recorder) : openJackPorts(o, recorder))
             rc = run(*ports, dump, o);
     }
     if (received) std::fclose(received);

@@ -29,10 +29,3 @@ extern char ErrText[256];
 // nullptr when no memory can be had.
 unsigned char* TakeBlock();
 void ReleaseBlock(unsigned char* block);
-
-namespace midi::testing {
-// Makes the next `count` calls of TakeBlock fail, to test the out-of-memory paths.
-void FailNextBlockTakes(int count);
-// Blocks taken and not yet released.
-int LiveBlocks();
-}  // namespace midi::testing

@@ -9,6 +9,7 @@
 
 #include "app/PortErrorBox.h"
 #include "app/Unit1.h"
+#include "midi/Log.h"
 #include "midi/TransferState.h"
 #include "transmit/ReadDumpFile.h"
 #include "transmit/SendLongMessage.h"
@@ -78,7 +79,10 @@ void TForm1::Button1Click(QObject*) {
     MidiHdr.dwFlags = 0;
     vcl::MemoLinesAdd(Memo1, QStringLiteral("TRANSMIT:executing"));
 
-    if (SendLongMessage(hMidiOut, MidiHdr)) {
+    const bool sent = SendLongMessage(hMidiOut, MidiHdr);
+    qCDebug(zuxTransmit) << (sent ? "sent" : "failed after") << MidiHdrOffset(MidiHdr) << "of"
+                         << MidiHdr.dwBufferLength << "bytes of" << fileName;
+    if (sent) {
         midiOutUnprepareHeader(hMidiOut, &MidiHdr, sizeof(MIDIHDR));
         ReleaseDataBuf();
         midiOutReset(hMidiOut);

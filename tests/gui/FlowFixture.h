@@ -19,6 +19,7 @@
 #include "midi/TransferState.h"
 #include "receive/Reception.h"
 #include "support/AppFixture.h"
+#include "support/BlockAllocations.h"
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
 #include "vcl/BitBtn.h"
@@ -111,7 +112,7 @@ protected:
     void TearDown() override {
         closeWindow();
         midi::setTransports({});
-        EXPECT_EQ(midi::testing::LiveBlocks(), 0);
+        EXPECT_EQ(zuxtest::LiveBlocks(), 0);
     }
 };
 

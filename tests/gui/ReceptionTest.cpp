@@ -213,7 +213,7 @@ TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->BitBtn1->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_EQ(midi::testing::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
 
     // RECEIVE stays usable: a further click tries again.
     box = {};
@@ -241,11 +241,11 @@ TEST_F(ReceptionTest, APortGoneSinceListedIsReportedAndNothingElseOpens) {
 
 TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
     OpenWithPorts(true, false);
-    midi::testing::FailNextBlockTakes(1);
+    zuxtest::FailNextBlockTakes(1);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
     ClickReceive();
-    midi::testing::FailNextBlockTakes(0);
+    zuxtest::FailNextBlockTakes(0);
 
     EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_NOMEM));
@@ -254,7 +254,7 @@ TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(DataBuf, nullptr);
-    EXPECT_EQ(midi::testing::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
 }
 
 TEST_F(ReceptionTest, ListChangesDuringAReceptionEnableNothing) {
@@ -329,7 +329,7 @@ TEST_F(ReceptionTest, ClosingTheWindowEndsTheReceptionWithoutSaving) {
 
     EXPECT_FALSE(sim.inputOpen(0));
     EXPECT_EQ(DataBuf, nullptr);
-    EXPECT_EQ(midi::testing::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
     QTest::qWait(250);  // a tick due now must find nothing to do
     EXPECT_EQ(saveDialog->shown, 0);
     EXPECT_EQ(log(), QStringList{"RECEIVE:waiting"});

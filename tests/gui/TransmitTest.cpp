@@ -145,14 +145,14 @@ TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     case Outcome::Folder: name = dir.path(); break;
     }
     if (!name.isEmpty()) openDialog->answer = name;
-    if (o.noMemory) midi::testing::FailNextBlockTakes(1);
+    if (o.noMemory) zuxtest::FailNextBlockTakes(1);
     zuxtest::BoxSeen box;
     if (o.openResult != MMSYSERR_NOERROR) zuxtest::answerMessageBox(box);
 
     const int descriptors = OpenDescriptors();
     ASSERT_TRUE(form->Button1->isEnabled());
     QTest::mouseClick(form->Button1, Qt::LeftButton);
-    midi::testing::FailNextBlockTakes(0);
+    zuxtest::FailNextBlockTakes(0);
 
     QStringList expected{"TRANSMIT:start"};
     for (const QString& line : o.lines) expected << QString(line).replace("%f", name);

@@ -26,8 +26,7 @@ finish() {
 }
 trap finish EXIT
 
-# Large periods: the dummy driver on a busy machine misses short cycles.
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 2048 >"$demo/jackd.log" 2>&1 &
+tools/private-jackd.sh "$JACK_DEFAULT_SERVER" >"$demo/jackd.log" 2>&1 &
 jackd_pid=$!
 for _ in $(seq 100); do build/zuxsim --probe && break; sleep 0.1; done
 if ! build/zuxsim --probe; then
@@ -38,7 +37,7 @@ fi
 
 # A small dump: one SysEx, F0 7D 10 7E, 996 data bytes, F7.
 { printf '\360\175\020\176'; head -c 996 /dev/zero | tr '\000' '\125'; printf '\367'; } >"$demo/demo.syx"
-build/zuxsim --name "ZUX sequencer" --send "$demo/demo.syx" --send-on-connect --pace 3125 \
+build/zuxsim --name "ZUX sequencer" --send "$demo/demo.syx" --send-on-connect --pace wire \
   --receive-to "$demo/received.syx" </dev/null 2>"$demo/zuxsim.log" &
 sim_pid=$!
 echo "No MIDI system found: a simulated ZUX sequencer is running on a private JACK server." >&2

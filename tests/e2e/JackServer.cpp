@@ -133,11 +133,7 @@ bool JackServer::start() {
     // answers; jackd's own log is in dir().
     jack_set_error_function([](const char*) {});
     jack_set_info_function([](const char*) {});
-    // Large periods: a small shared machine misses short cycles, and a missed
-    // cycle drops its MIDI data. A long client timeout: under load the server
-    // would otherwise drop a client that answers late, and its data with it.
-    jackd_ = Child({jackdPath(), "-n", name_, "-t", "10000", "-d", "dummy", "-r", "48000", "-p", "2048"},
-                   dir_ + "/jackd.log");
+    jackd_ = Child({PRIVATE_JACKD_PATH, name_}, dir_ + "/jackd.log");
     return waitFor(
         [] {
             jack_status_t status{};

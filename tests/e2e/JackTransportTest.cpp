@@ -193,7 +193,7 @@ TEST_F(JackE2E, AnInputHearsItsSourceGoAway) {
     for (How how : {Disconnect, KillSender, KillServer}) {
         SCOPED_TRACE(how == KillServer ? "server killed" : how == KillSender ? "sender killed" : "disconnected");
         ASSERT_TRUE(zuxtest::writeFile(dir() + "/dump.syx", sysex(65536)));
-        startSim({"--send", dir() + "/dump.syx", "--send-on-connect", "--pace", "3125"});
+        startSim({"--send", dir() + "/dump.syx", "--send-on-connect", "--pace", "wire"});
         const auto source = findPort(*transport_, Direction::Input, sim_ + ":out");
         ASSERT_TRUE(source);
 

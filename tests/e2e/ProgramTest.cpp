@@ -200,7 +200,7 @@ TEST_F(ProgramE2E, ServerKilledDuringReceptionEndsItAsPortLost) {
     dump.insert(dump.end(), second.begin(), second.end());
     const std::string dumpFile = dir() + "/dump.syx";
     ASSERT_TRUE(zuxtest::writeFile(dumpFile, dump));
-    startProgram({"--send", dumpFile, "--pace", "3125"});  // about 21 s on the wire
+    startProgram({"--send", dumpFile, "--pace", "wire"});  // about 21 s on the wire
     ASSERT_FALSE(HasFatalFailure());
     choose(form->ComboBox2, "zuxsim:out");
     ASSERT_FALSE(HasFatalFailure());
@@ -227,7 +227,7 @@ TEST_F(ProgramE2E, CyclesMissedDuringAReceptionLoseTheDump) {
     const auto dump = sysex(65536, 5);
     const std::string dumpFile = dir() + "/dump.syx";
     ASSERT_TRUE(zuxtest::writeFile(dumpFile, dump));
-    startProgram({"--send", dumpFile, "--pace", "31250"});  // about 2 s
+    startProgram({"--send", dumpFile, "--pace", "31250"});  // ten times the wire: about 2 s
     ASSERT_FALSE(HasFatalFailure());
     choose(form->ComboBox2, "zuxsim:out");
     ASSERT_FALSE(HasFatalFailure());

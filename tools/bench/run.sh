@@ -31,8 +31,7 @@ build-bench/tools/zux_output_pacing_bench
 if command -v jackd >/dev/null; then
   echo "== transmission of 65,536 bytes over JACK to the simulator (private jackd, engine API)"
   export JACK_DEFAULT_SERVER="zuxbench-$$"
-  # Large periods: the dummy driver on a busy machine misses short cycles.
-  jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 2048 >"$scratch/jackd.log" 2>&1 &
+  tools/private-jackd.sh "$JACK_DEFAULT_SERVER" >"$scratch/jackd.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do build-bench/zuxsim --probe && break; sleep 0.1; done
   for kind in hardware software; do

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "midi/Wire.h"
+
 namespace zuxsim {
 namespace {
 
@@ -20,8 +22,8 @@ NAME:in (it receives one).
   --send-on-connect    send the dump whenever a port connects to NAME:out
   --chunk N            largest MIDI event sent, in bytes (default 256)
   --pace BYTES         send at most BYTES bytes a second, as hardware does
-                       (3125 is the MIDI wire); default: as fast as JACK or
-                       the ALSA sequencer takes
+                       ("wire": the MIDI wire's 3,125); default: as fast as
+                       JACK or the ALSA sequencer takes
   --receive-to FILE    append every byte arriving at NAME:in to FILE,
                        flushed as it arrives (the file is emptied at start)
   --slow-reader MS     wait MS milliseconds after each event read from
@@ -87,6 +89,8 @@ bool parse(int argc, char** argv, Options& o) {
                 return false;
             }
             o.chunk = static_cast<std::size_t>(n);
+        } else if (a == "--pace" && std::string(v) == "wire") {
+            o.pace = midi::kWireBytesPerSecond;
         } else if (a == "--pace") {
             char* end = nullptr;
             o.pace = std::strtod(v, &end);

@@ -107,7 +107,7 @@ for attempt in 1 2; do
   wait "$qemu" 2>/dev/null
   qemu=
   [ "$attempt" = 2 ] && fail "the guest did not start the command in two boots"
-  rm -f "$run/console.log"
+  rm -f "$run/console.log" "$run/started"
 done
 started=$(date +%s.%N)
 

@@ -14,6 +14,9 @@ jobs=$(nproc)
 passed=0 failed=0
 recap=()
 
+# A heading with the time since the start, to keep an eye on how long the whole takes.
+stage() { printf '== %s [%d:%02d]\n' "$1" $((SECONDS / 60)) $((SECONDS % 60)); }
+
 build() {  # dir, [--target T]..., extra cmake args...
   local dir=$1; shift
   local targets=()
@@ -69,35 +72,35 @@ guest_suite() {  # suite, build dir
   count "$name" "$log" "$rc"
 }
 
-echo "== plain build"
+stage "plain build"
 if build build; then
   host_suite "plain" build -LE alsa
-  echo "== plain build: ALSA tests in the qemu guest"
+  stage "plain build: ALSA tests in the qemu guest"
   guest_suite "plain, ALSA guest" build
 else
   not_run "plain" "the build failed"
   not_run "plain, ALSA guest" "the build failed"
 fi
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 asan=detect_leaks=1 ubsan=print_stacktrace=1:halt_on_error=1
 if build build-asan -DZUX_SANITIZE=address; then
   ASAN_OPTIONS=$asan UBSAN_OPTIONS=$ubsan host_suite "asan+ubsan" build-asan -LE alsa
-  echo "== AddressSanitizer + UndefinedBehaviorSanitizer: ALSA tests in the qemu guest"
+  stage "AddressSanitizer + UndefinedBehaviorSanitizer: ALSA tests in the qemu guest"
   ASAN_OPTIONS=$asan UBSAN_OPTIONS=$ubsan guest_suite "asan+ubsan, ALSA guest" build-asan
 else
   not_run "asan+ubsan" "the build failed"
   not_run "asan+ubsan, ALSA guest" "the build failed"
 fi
 
-echo "== ThreadSanitizer"
+stage "ThreadSanitizer"
 if build build-tsan --target zux_engine_tests -DZUX_SANITIZE=thread; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 host_suite "tsan, engine" build-tsan -L engine
 else
   not_run "tsan, engine" "the build failed"
 fi
 
-echo "== fuzzer"
+stage "fuzzer"
 if tools/fuzz.sh; then
   passed=$((passed + 1))
   recap+=("$(printf '%-22s 1 passed, 0 failed' fuzzer)")
@@ -107,7 +110,7 @@ else
   recap+=("$(printf '%-22s 0 passed, 1 failed' fuzzer)")
 fi
 
-echo "== all suites"
+stage "all suites"
 printf '  %s\n' "${recap[@]}"
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

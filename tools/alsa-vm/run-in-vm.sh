@@ -64,7 +64,8 @@ trap 'exit 143' TERM
 # What the guest's bash runs: the environment, the folder, then the command.
 {
   for name in $(compgen -e); do
-    case "$name" in PWD | OLDPWD | SHLVL | _ | ALSAVM_*) continue ;; esac
+    # (the guest's bash sets its own; SHELLOPTS and BASHOPTS are read-only there)
+    case "$name" in PWD | OLDPWD | SHLVL | _ | SHELLOPTS | BASHOPTS | ALSAVM_*) continue ;; esac
     printf 'export %s=%q\n' "$name" "${!name}"
   done
   echo '[ -z "${XDG_RUNTIME_DIR:-}" ] || mkdir -p -m 0700 "$XDG_RUNTIME_DIR"'

@@ -14,7 +14,7 @@
 # failed (no qemu, no kernel, or a guest that did not run the command).
 #
 # The CPU is qemu's TCG: /dev/kvm, where there is one, cannot be relied on to
-# run a stock kernel here. Boot, a trivial command and power-off take ~3 s.
+# run a stock kernel here. Boot, a trivial command and power-off take ~4 s.
 #
 # Settings:
 #   ALSAVM_TIMEOUT       seconds for the whole run (default 900)

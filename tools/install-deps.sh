@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a purpose needs, when they are missing.
 #   tools/install-deps.sh run    build and run the program
-#   tools/install-deps.sh test   build and run the tests (sanitizers, fuzzer, JACK end to end)
+#   tools/install-deps.sh test   build and run the tests (sanitizers, fuzzer, JACK end to end,
+#                                and the ALSA tests in a qemu guest: tools/alsa-vm/)
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
        libasound2-dev libjack-jackd2-dev fonts-ipafont-gothic)
 run=(jackd2)
-test=(jackd2 googletest libgtest-dev clang libclang-rt-14-dev xauth xvfb)
+test=(jackd2 googletest libgtest-dev clang libclang-rt-14-dev xauth xvfb
+      qemu-system-x86 busybox-static kmod xz-utils)
 
 want=("${build[@]}")
 case "${1:-run}" in

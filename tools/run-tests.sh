@@ -1,48 +1,116 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, then AddressSanitizer with
-# UndefinedBehaviorSanitizer (the end-to-end tests included), then
-# ThreadSanitizer (the parts without a window, since Qt itself is not
-# instrumented), then the input parser's fuzzer for a bounded time.
-set -euo pipefail
+# Builds and runs every test suite, each one whatever became of those before:
+#   plain build      the host tests, then the ALSA tests on a real kernel
+#                    sequencer in one qemu guest (tools/alsa-vm/)
+#   AddressSanitizer + UndefinedBehaviorSanitizer: the same two
+#   ThreadSanitizer  the engine tests (no window: Qt itself is not instrumented)
+#   fuzzer           the input parser, for a bounded time (counts as one test)
+# The closing line counts the tests of all of them, "N passed, M failed"; a
+# suite that could not be built or run counts as one failed test. The exit
+# status is 1 when anything failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+passed=0 failed=0
+recap=()
 
-build() {  # dir, [--target T...], extra cmake args...
+# A heading with the time since the start, to keep an eye on how long the whole takes.
+stage() { printf '== %s [%d:%02d]\n' "$1" $((SECONDS / 60)) $((SECONDS % 60)); }
+
+build() {  # dir, [--target T]..., extra cmake args...
   local dir=$1; shift
   local targets=()
   while [ "${1:-}" = --target ]; do targets+=(--target "$2"); shift 2; done
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs" "${targets[@]}" -- --no-print-directory
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+    cmake --build "$dir" -j"$jobs" "${targets[@]}" -- --no-print-directory
 }
 
-passed=0 failed=0
-suite() {  # build dir, ctest args...: runs and counts the tests
-  local dir=$1; shift
-  local log="$dir/ctest-summary.log"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  local f=${line#*passed, }; f=${f%% test*}
-  local total=${line##*out of }
-  passed=$((passed + total - f)); failed=$((failed + f))
+not_run() {  # suite, why
+  echo "!!!!! $1: DID NOT RUN: $2 (counted as a failure)"
+  failed=$((failed + 1))
+  recap+=("$(printf '%-22s did not run' "$1")")
 }
 
-echo "== plain build"
-build build
-suite build
+count() {  # suite, ctest log, ctest's exit status
+  local line f total
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$2" | tail -n 1)
+  if [ -z "$line" ]; then
+    not_run "$1" "ctest ran no test (exit status $3)"
+    return
+  fi
+  f=${line#*passed, }; f=${f%% test*}
+  total=${line##*out of }
+  # ctest also fails without a failed test, e.g. when a test binary is missing.
+  if [ "$f" = 0 ] && [ "$3" != 0 ]; then
+    echo "!!!!! $1: ctest exited with $3 although no test failed (counted as a failure)"
+    f=1 total=$((total + 1))
+  fi
+  passed=$((passed + total - f)) failed=$((failed + f))
+  recap+=("$(printf '%-22s %d passed, %d failed' "$1" $((total - f)) "$f")")
+}
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-build build-asan -DZUX_SANITIZE=address
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 suite build-asan
+host_suite() {  # suite, build dir, ctest args...
+  local name=$1 dir=$2; shift 2
+  local log=$dir/ctest-host.log
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") 2>&1 | tee "$log"
+  count "$name" "$log" "${PIPESTATUS[0]}"
+}
 
-echo "== ThreadSanitizer"
-build build-tsan --target zux_engine_tests -DZUX_SANITIZE=thread
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 suite build-tsan -L engine
+# The ALSA tests fail outside the guest by design; one boot runs them all.
+guest_suite() {  # suite, build dir
+  local name=$1 dir=$2
+  local log=$dir/ctest-alsa.log
+  ALSAVM_TIMEOUT=1200 tools/alsa-vm/run-in-vm.sh ctest --test-dir "$dir" --output-on-failure -L alsa 2>&1 |
+    tee "$log"
+  local rc=${PIPESTATUS[0]}
+  if [ "$rc" = 124 ] || [ "$rc" = 125 ]; then
+    local why
+    why=$(grep '^run-in-vm: ' "$log" | tail -n 1)
+    not_run "$name" "the qemu guest failed: ${why#run-in-vm: }"
+    return
+  fi
+  count "$name" "$log" "$rc"
+}
 
-if [ -x tools/fuzz.sh ]; then
-  echo "== fuzzer"
-  tools/fuzz.sh
+stage "plain build"
+if build build; then
+  host_suite "plain" build -LE alsa
+  stage "plain build: ALSA tests in the qemu guest"
+  guest_suite "plain, ALSA guest" build
+else
+  not_run "plain" "the build failed"
+  not_run "plain, ALSA guest" "the build failed"
 fi
 
-echo "== all suites"
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+asan=detect_leaks=1 ubsan=print_stacktrace=1:halt_on_error=1
+if build build-asan -DZUX_SANITIZE=address; then
+  ASAN_OPTIONS=$asan UBSAN_OPTIONS=$ubsan host_suite "asan+ubsan" build-asan -LE alsa
+  stage "AddressSanitizer + UndefinedBehaviorSanitizer: ALSA tests in the qemu guest"
+  ASAN_OPTIONS=$asan UBSAN_OPTIONS=$ubsan guest_suite "asan+ubsan, ALSA guest" build-asan
+else
+  not_run "asan+ubsan" "the build failed"
+  not_run "asan+ubsan, ALSA guest" "the build failed"
+fi
+
+stage "ThreadSanitizer"
+if build build-tsan --target zux_engine_tests -DZUX_SANITIZE=thread; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 host_suite "tsan, engine" build-tsan -L engine
+else
+  not_run "tsan, engine" "the build failed"
+fi
+
+stage "fuzzer"
+if tools/fuzz.sh; then
+  passed=$((passed + 1))
+  recap+=("$(printf '%-22s 1 passed, 0 failed' fuzzer)")
+else
+  echo "!!!!! fuzzer: FAILED (its output above)"
+  failed=$((failed + 1))
+  recap+=("$(printf '%-22s 0 passed, 1 failed' fuzzer)")
+fi
+
+stage "all suites"
+printf '  %s\n' "${recap[@]}"
 echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

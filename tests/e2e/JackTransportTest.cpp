@@ -10,11 +10,13 @@
 #include <optional>
 
 #include "e2e/JackServer.h"
+#include "support/Bytes.h"
+#include "support/Wait.h"
 #include "midi/transports/ClientTransport.h"
 #include "midi/transports/JackTransport.h"
 #include "support/TestFiles.h"
 
-using namespace e2e;
+using namespace zuxtest;
 using midi::Direction;
 using midi::PortInfo;
 using midi::Transport;
@@ -80,7 +82,7 @@ protected:
     // of its own.
     void startSim(const std::vector<std::string>& options) {
         sim_ = "zuxsim" + std::to_string(++started_);
-        simProcess_ = e2e::startSim(sim_, options, dir() + "/" + sim_ + ".log");
+        simProcess_ = zuxtest::startSim(sim_, options, dir() + "/" + sim_ + ".log");
     }
     std::string dir() const { return server_->dir(); }
 
@@ -213,7 +215,7 @@ TEST_F(JackE2E, AnInputHearsItsSourceGoAway) {
             EXPECT_EQ(jack_disconnect(patchbay, (sim_ + ":out").c_str(), "ZUX Filer:in"), 0);
             jack_client_close(patchbay);
         }
-        EXPECT_TRUE(waitFor([&] { return sink.gone() > 0; }, 5000));
+        EXPECT_TRUE(waitFor([&] { return sink.gone() > 0; }, std::chrono::milliseconds(5000)));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(sink.gone(), 1);
         EXPECT_LT(sink.size(), 65536u);
@@ -252,7 +254,7 @@ TEST_F(JackE2E, WriteFailsWhenTheServerOrThePeerGoesAway) {
             server_->kill();
         else
             simProcess_.stop(SIGKILL);
-        EXPECT_TRUE(waitFor([&] { return failed.load(); }, 10000));
+        EXPECT_TRUE(waitFor([&] { return failed.load(); }, std::chrono::milliseconds(10000)));
         stop = true;
         port->cancel();  // in case it did not fail: let the thread end
         writer.join();

@@ -19,6 +19,8 @@
 #include <jack/jack.h>
 
 #include "e2e/JackServer.h"
+#include "support/Bytes.h"
+#include "support/Wait.h"
 #include "midi/TransferState.h"
 #include "midi/Transport.h"
 #include "receive/Reception.h"
@@ -28,7 +30,7 @@
 #include "support/TestFiles.h"
 #include "vcl/BitBtn.h"
 
-using namespace e2e;
+using namespace zuxtest;
 
 namespace {
 
@@ -240,7 +242,7 @@ TEST_F(ProgramE2E, CyclesMissedDuringAReceptionLoseTheDump) {
     ASSERT_TRUE(connect("zuxsim:out", "monitor:in"));
     click(form->Button2);
     sim_.say("send");
-    ASSERT_TRUE(waitFor([&] { return readFile(monitored).size() >= 8000; }, kLongWaitMs));
+    ASSERT_TRUE(waitFor([&] { return readFile(monitored).size() >= 8000; }, std::chrono::milliseconds(kLongWaitMs)));
     // Stopped as a whole for a moment, as the kernel stops a process.
     Child stopper({"/bin/sh", "-c", "kill -STOP " + std::to_string(getpid()) + "; sleep 0.5; kill -CONT " +
                                         std::to_string(getpid())},

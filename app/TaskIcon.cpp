@@ -22,63 +22,65 @@ TaskIcon::TaskIcon(const QDBusConnection& bus, const QString& desktopId, QObject
       bus_(bus),
       appUri_(QStringLiteral("application://") + desktopId + QStringLiteral(".desktop")) {
     heldBack_.setSingleShot(true);
-    connect(&heldBack_, &QTimer::timeout, this, [this] { sendProgress(true); });
+    connect(&heldBack_, &QTimer::timeout, this, [this] { send(); });
 }
 
 TaskIcon::~TaskIcon() {
-    QVariantMap reset;
-    if (progressVisible_) reset.insert(QStringLiteral("progress-visible"), false);
-    if (countVisible_) reset.insert(QStringLiteral("count-visible"), false);
-    if (urgent_) reset.insert(QStringLiteral("urgent"), false);
-    if (!reset.isEmpty()) send(reset);
+    if (!state_.progressVisible && !state_.countVisible && !state_.urgent) return;
+    state_.progressVisible = state_.countVisible = state_.urgent = false;
+    send();
 }
 
 void TaskIcon::showProgress(double fraction) {
-    progress_ = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    state_.progress = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
     if (heldBack_.isActive()) return;  // its turn comes, with this value
-    const auto interval = std::chrono::milliseconds(kProgressInterval).count();
-    if (progressVisible_ && sinceProgress_.isValid() && sinceProgress_.elapsed() < interval) {
-        heldBack_.start(static_cast<int>(interval - sinceProgress_.elapsed()));
+    const qint64 interval = std::chrono::milliseconds(kProgressInterval).count();
+    if (state_.progressVisible && sinceSent_.isValid() && sinceSent_.elapsed() < interval) {
+        heldBack_.start(static_cast<int>(interval - sinceSent_.elapsed()));
         return;
     }
-    sendProgress(true);
+    state_.progressVisible = true;
+    send();
 }
 
 void TaskIcon::hideProgress() {
-    if (!progressVisible_) return;
-    heldBack_.stop();
-    // Carries the latest value too, held back or not.
-    sendProgress(false);
+    if (!state_.progressVisible) return;
+    state_.progressVisible = false;
+    send();  // with the latest value too, held back or not
 }
 
 void TaskIcon::showCount(qint64 count) {
-    countVisible_ = true;
-    send({{QStringLiteral("count"), count}, {QStringLiteral("count-visible"), true}});
+    state_.count = count;
+    state_.countVisible = true;
+    send();
 }
 
 void TaskIcon::hideCount() {
-    if (!countVisible_) return;
-    countVisible_ = false;
-    send({{QStringLiteral("count-visible"), false}});
+    if (!state_.countVisible) return;
+    state_.countVisible = false;
+    send();
 }
 
 void TaskIcon::setUrgent(bool urgent) {
-    if (urgent == urgent_) return;
-    urgent_ = urgent;
-    send({{QStringLiteral("urgent"), urgent}});
+    if (urgent == state_.urgent) return;
+    state_.urgent = urgent;
+    send();
 }
 
-void TaskIcon::sendProgress(bool visible) {
-    progressVisible_ = visible;
-    sinceProgress_.start();
-    // Both properties each time, so a dock started in between is right at once.
-    send({{QStringLiteral("progress"), progress_}, {QStringLiteral("progress-visible"), visible}});
-}
-
-void TaskIcon::send(const QVariantMap& properties) {
-    // Without a bus (no desktop session, or it went away) there is nobody to
-    // tell, and Qt would complain on standard error for every message.
+void TaskIcon::send() {
+    heldBack_.stop();  // this update carries the latest progress as well
+    sinceSent_.start();
+    // Without a bus (no desktop session, or it went away) there is nobody to tell.
     if (!bus_.isConnected()) return;
+    // The whole state every time: a dock that coalesces fast updates keeps
+    // only the last one, and a dock started in between is right at once.
+    const QVariantMap properties = {
+        {QStringLiteral("progress"), state_.progress},
+        {QStringLiteral("progress-visible"), state_.progressVisible},
+        {QStringLiteral("count"), state_.count},
+        {QStringLiteral("count-visible"), state_.countVisible},
+        {QStringLiteral("urgent"), state_.urgent},
+    };
     QDBusMessage update = QDBusMessage::createSignal(kPath, kInterface, kMember);
     update << appUri_ << properties;
     bus_.send(update);

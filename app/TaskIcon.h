@@ -1,6 +1,7 @@
 // The program's icon in the dock or task bar: a progress bar, a count and a
 // call for attention drawn over it. Docks learn them from the launcher-entry
-// signal on the session bus, matched to the program by its desktop entry.
+// signal on the session bus, matched to the program by its desktop entry;
+// every signal carries all five properties.
 #pragma once
 
 #include <QDBusConnection>
@@ -25,9 +26,10 @@ public:
     // Takes back whatever is still shown.
     ~TaskIcon() override;
 
-    // fraction is clamped to 0..1. Updates closer together than
-    // kProgressInterval are held back, and the latest of them is sent when
-    // the interval is over or with hideProgress(), so the last value is never lost.
+    // fraction is clamped to 0..1. A value that comes sooner than
+    // kProgressInterval after the last update is held back; the latest one
+    // goes out when the interval is over, or earlier with any other update
+    // (hideProgress() included), so the last value is never lost.
     void showProgress(double fraction);
     void hideProgress();
     void showCount(qint64 count);
@@ -38,15 +40,18 @@ public:
     QString appUri() const { return appUri_; }
 
 private:
-    void sendProgress(bool visible);
-    void send(const QVariantMap& properties);
+    struct State {
+        double progress = 0.0;
+        bool progressVisible = false;
+        qint64 count = 0;
+        bool countVisible = false;
+        bool urgent = false;
+    };
+    void send();
 
     QDBusConnection bus_;
     QString appUri_;
+    State state_;
     QTimer heldBack_;  // runs while a progress value waits for its turn
-    QElapsedTimer sinceProgress_;
-    double progress_ = 0.0;
-    bool progressVisible_ = false;
-    bool countVisible_ = false;
-    bool urgent_ = false;
+    QElapsedTimer sinceSent_;
 };

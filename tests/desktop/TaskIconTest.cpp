@@ -2,8 +2,11 @@
 // and its silence where there is no bus.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -175,6 +178,27 @@ TEST_F(TaskIconTest, ADestroyedIconTakesBackWhatItShowed) {
     EXPECT_EQ(recorder->updates().last().properties, state(0.4, false, 2, false, false));
 }
 
+// The program's own icon (the default constructor) speaks on the session bus
+// under the installed entry's name. A process of its own, where the session
+// bus is opened from DBUS_SESSION_BUS_ADDRESS set by the fixture.
+TEST(TaskIconOnTheSessionBus, TheProgramsIconIsHeardThere) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            PrivateSessionBus bus;
+            if (!bus.start()) std::exit(2);
+            bus.exportAddress();
+            LauncherEntryRecorder dock(bus.connect(QStringLiteral("dock")));
+            TaskIcon icon;
+            icon.showProgress(0.5);
+            const bool heard = dock.subscribed() && dock.waitForCount(1) &&
+                               dock.updates()[0].appUri == "application://" ZUX_APP_ID ".desktop";
+            if (!heard) std::fputs("no update with the program's app_uri\n", stderr);
+            std::exit(heard ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // What `run` writes to standard error, Qt's messages included.
 std::string stderrOf(const std::function<void()>& run) {
     std::fflush(stderr);
@@ -194,7 +218,7 @@ std::string stderrOf(const std::function<void()>& run) {
 
 // Ends a death test's child: status 0 when `run` printed nothing, else 1,
 // with what it printed for the failure message.
-[[noreturn]] void exitSilentOr1(const std::function<void()>& run) {
+[[noreturn]] void exitZeroIfSilent(const std::function<void()>& run) {
     const std::string printed = stderrOf(run);
     std::fputs(printed.c_str(), stderr);
     std::exit(printed.empty() ? 0 : 1);
@@ -218,7 +242,7 @@ TEST(TaskIconWithoutBus, StaysSilent) {
         QTest::qWait(50);
     };
 
-    EXPECT_EXIT(exitSilentOr1([&] {
+    EXPECT_EXIT(exitZeroIfSilent([&] {
                     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zuxtest/bus");
                     TaskIcon icon;
                     useIt(icon);
@@ -226,7 +250,7 @@ TEST(TaskIconWithoutBus, StaysSilent) {
                 ::testing::ExitedWithCode(0), "")
         << "the session bus points nowhere";
 
-    EXPECT_EXIT(exitSilentOr1([&] {
+    EXPECT_EXIT(exitZeroIfSilent([&] {
                     PrivateSessionBus bus;
                     if (!bus.start()) std::exit(2);
                     TaskIcon icon(bus.connect(QStringLiteral("program")), QStringLiteral(ZUX_APP_ID));

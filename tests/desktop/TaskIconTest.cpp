@@ -67,7 +67,7 @@ TEST_F(TaskIconTest, ProgressRisesAndEndsHidden) {
         QTest::qWait(130);
     }
     icon->hideProgress();
-    ASSERT_EQ(recorder->settle(), 6);
+    ASSERT_EQ(recorder->settle(6), 6);
 
     EXPECT_EQ(progressValues(), (QList<double>{0.0, 0.25, 0.5, 0.75, 1.0, 1.0}));
     EXPECT_EQ(progressVisible(), (QList<bool>{true, true, true, true, true, false}));
@@ -86,16 +86,19 @@ TEST_F(TaskIconTest, OutOfRangeProgressIsClamped) {
     icon->showProgress(7.0);
     QTest::qWait(130);
     icon->showProgress(std::nan(""));
-    ASSERT_EQ(recorder->settle(), 3);
+    ASSERT_EQ(recorder->settle(3), 3);
     EXPECT_EQ(progressValues(), (QList<double>{0.0, 1.0, 0.0}));
 }
 
 TEST_F(TaskIconTest, ABurstSendsTheFirstValueAtOnceAndTheLastOneAfterTheInterval) {
+    const auto start = std::chrono::steady_clock::now();
     for (int i = 1; i <= 100; ++i) icon->showProgress(i / 100.0);
-    ASSERT_EQ(recorder->settle(500ms), 2);
+    ASSERT_EQ(recorder->settle(2), 2);
     EXPECT_EQ(progressValues(), (QList<double>{0.01, 1.0}));
-    const auto gap = recorder->updates()[1].received - recorder->updates()[0].received;
-    EXPECT_GE(gap, 50ms) << "the held-back value must wait for the interval";
+    // Nothing arrives before it is sent, however loaded the machine: the
+    // held-back value cannot be here before the interval (less the timer's
+    // 5 % slack) is over.
+    EXPECT_GE(recorder->updates()[1].received - start, TaskIcon::kProgressInterval * 9 / 10);
 }
 
 TEST_F(TaskIconTest, AStreamOfValuesIsThinnedToTheRateLimit) {
@@ -107,7 +110,9 @@ TEST_F(TaskIconTest, AStreamOfValuesIsThinnedToTheRateLimit) {
         QTest::qWait(10);
     }
     const auto elapsed = std::chrono::milliseconds(clock.elapsed());
-    const qsizetype count = recorder->settle();
+    // The last value always goes out, at most one interval after the stream.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return progressValues().contains(1.0); }, 5000));
+    const qsizetype count = recorder->settle(0);
 
     EXPECT_LE(count, elapsed / TaskIcon::kProgressInterval + 2) << "over " << elapsed.count() << " ms";
     // Held-back values go out while the stream runs, not only after it ends.
@@ -139,7 +144,7 @@ TEST(TaskIconHeldBack, TheHeldBackValueGoesOutWithTheNextUpdateAndNothingFollows
         icon.showProgress(0.1);
         icon.showProgress(0.9);  // held back by the rate limit
         c.call(icon);
-        ASSERT_EQ(dock.settle(), 2);
+        ASSERT_EQ(dock.settle(2), 2);
         EXPECT_EQ(dock.updates()[0].properties, state(0.1, true, 0, false, false));
         EXPECT_EQ(dock.updates()[1].properties, c.sent);
     }
@@ -153,7 +158,7 @@ TEST_F(TaskIconTest, CountAndUrgentAreCarried) {
     icon->hideCount();
     icon->hideCount();
     icon->setUrgent(false);
-    ASSERT_EQ(recorder->settle(), 5);
+    ASSERT_EQ(recorder->settle(5), 5);
 
     const QVariantMap expected[] = {
         state(0.0, false, 3, true, false),
@@ -174,7 +179,7 @@ TEST_F(TaskIconTest, ADestroyedIconTakesBackWhatItShowed) {
     icon->showCount(2);
     icon->setUrgent(true);
     icon.reset();
-    ASSERT_EQ(recorder->settle(), 4);
+    ASSERT_EQ(recorder->settle(4), 4);
     EXPECT_EQ(recorder->updates().last().properties, state(0.4, false, 2, false, false));
 }
 

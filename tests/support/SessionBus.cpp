@@ -115,7 +115,8 @@ bool LauncherEntryRecorder::waitForCount(qsizetype count, std::chrono::milliseco
                            static_cast<int>(timeout.count()));
 }
 
-qsizetype LauncherEntryRecorder::settle(std::chrono::milliseconds quiet) {
+qsizetype LauncherEntryRecorder::settle(qsizetype expected, std::chrono::milliseconds quiet) {
+    waitForCount(expected);
     QTest::qWait(static_cast<int>(quiet.count()));
     return updates_.size();
 }

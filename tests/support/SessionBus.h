@@ -1,12 +1,12 @@
 // A private session bus for tests that watch what the program tells the
 // desktop, and a recorder of the launcher-entry signals sent on it.
 //
-//   zuxtest::PrivateSessionBus bus;            // starts dbus-daemon --session
-//   ASSERT_TRUE(bus.start()) << bus.error();
+//   zuxtest::PrivateSessionBus bus;
+//   ASSERT_TRUE(bus.start()) << bus.error().toStdString();  // dbus-daemon --session
 //   zuxtest::LauncherEntryRecorder updates(bus.connect("watcher"));
 //   TaskIcon icon(bus.connect("program"), "some.Id");
 //   icon.showProgress(0.5);
-//   ASSERT_TRUE(updates.waitForCount(1));
+//   ASSERT_EQ(updates.settle(1), 1);  // one came, and no other after it
 //
 // QDBusConnection::sessionBus() is opened once per process from
 // DBUS_SESSION_BUS_ADDRESS: code that uses it sees this bus only when
@@ -79,9 +79,10 @@ public:
     const QList<Update>& updates() const { return updates_; }
     // Runs the event loop until `count` updates are in; false after timeout.
     bool waitForCount(qsizetype count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    // Runs the event loop for `quiet` and returns the number of updates then,
-    // to show that no more arrive.
-    qsizetype settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    // Waits for `expected` updates (as waitForCount), then runs the event loop
+    // for `quiet` more to let any extra one in, and returns how many came.
+    qsizetype settle(qsizetype expected,
+                     std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
     // The state a dock would draw: every update's properties applied in turn.
     QVariantMap merged() const;
 

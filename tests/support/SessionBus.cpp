@@ -1,7 +1,6 @@
 #include "support/SessionBus.h"
 
 #include <QDBusArgument>
-#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTest>

@@ -10,6 +10,6 @@ void CreateMainWindow(vcl::TApplication& application) {
     application.Initialize();
     application.Title = QStringLiteral("MIDI music sequencer ZUX data filer");
     // Lets the desktop match the window to its entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("zuxfiler"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZUX_APP_ID));
     application.CreateForm(Form1);
 }

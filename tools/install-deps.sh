@@ -8,8 +8,8 @@ set -euo pipefail
 build=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
        libasound2-dev libjack-jackd2-dev fonts-ipafont-gothic)
 run=(jackd2)
-test=(jackd2 googletest libgtest-dev clang libclang-rt-14-dev xauth xvfb
-      qemu-system-x86 busybox-static kmod xz-utils)
+test=(jackd2 googletest libgtest-dev clang libclang-rt-14-dev xauth xvfb dbus-daemon
+      desktop-file-utils appstream groff-base qemu-system-x86 busybox-static kmod xz-utils)
 
 want=("${build[@]}")
 case "${1:-run}" in

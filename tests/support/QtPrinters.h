@@ -1,10 +1,12 @@
 // Readable GoogleTest failure messages for the Qt types the tests compare.
 #pragma once
 
+#include <QDebug>
 #include <QMap>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -27,4 +29,10 @@ inline void PrintTo(const QMap<QString, QRect>& map, std::ostream* os) {
         PrintTo(it.value(), os);
         *os << ' ';
     }
+}
+
+inline void PrintTo(const QVariantMap& map, std::ostream* os) {
+    QString text;
+    QDebug(&text).nospace() << map;
+    *os << text.toStdString();
 }

@@ -1,0 +1,25 @@
+# cmake [-DQUIET_EXIT_ONLY=ON] -P RunQuiet.cmake -- program args...
+# Runs the program and fails when it fails, and also when it prints anything
+# (validators that warn but exit 0), unless QUIET_EXIT_ONLY is set.
+set(command "")
+set(seen_dashes FALSE)
+math(EXPR last "${CMAKE_ARGC} - 1")
+foreach(i RANGE ${last})
+  if(seen_dashes)
+    list(APPEND command "${CMAKE_ARGV${i}}")
+  elseif(CMAKE_ARGV${i} STREQUAL "--")
+    set(seen_dashes TRUE)
+  endif()
+endforeach()
+list(GET command 0 program)
+if(NOT program OR program MATCHES "-NOTFOUND$")
+  message(FATAL_ERROR "${program}: the tool is missing; tools/install-deps.sh test installs it")
+endif()
+
+execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "exit status ${status}:\n${out}")
+endif()
+if(NOT QUIET_EXIT_ONLY AND NOT out STREQUAL "")
+  message(FATAL_ERROR "printed:\n${out}")
+endif()

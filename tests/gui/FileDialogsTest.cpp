@@ -86,7 +86,9 @@ TEST_F(FileDialogsTest, OverwritePromptOnlyWhenAsked) {
         const bool accepted = save.Execute();
         EXPECT_EQ(asked.shown, prompt);
         EXPECT_EQ(accepted, !prompt);
-        if (!prompt) EXPECT_EQ(save.FileName, path("old.ZUX"));
+        if (!prompt) {
+            EXPECT_EQ(save.FileName, path("old.ZUX"));
+        }
     }
 }
 

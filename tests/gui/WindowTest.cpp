@@ -113,8 +113,9 @@ TEST_F(WindowTest, OpensAsDescribed) {
         const QColor colour = c.colour.isValid() ? c.colour : Form1->palette().color(QPalette::WindowText);
         const auto role = qobject_cast<QAbstractButton*>(w) ? QPalette::ButtonText : QPalette::WindowText;
         if (!qobject_cast<QComboBox*>(w) && !qobject_cast<QPlainTextEdit*>(w) &&
-            w->objectName() != "BitBtn1" && w->objectName() != "Button3")
+            w->objectName() != "BitBtn1" && w->objectName() != "Button3") {
             EXPECT_EQ(w->palette().color(QPalette::Active, role), colour);
+        }
     }
 
     // Pick-only lists, filled in the order given, items 12 px high.

@@ -86,7 +86,10 @@ void InputParser::breakSysEx(Client& client) {
 }
 
 void InputParser::dataLost(Client& client) {
-    if (inSysEx_) breakSysEx(client);
+    // What was lost may have been part of the SysEx under way, or a whole
+    // message between two: either way the header that would have held it
+    // goes back damaged.
+    breakSysEx(client);
     status_ = 0;
     have_ = 0;
 }

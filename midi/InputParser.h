@@ -29,8 +29,9 @@ public:
     };
 
     void feed(const std::uint8_t* data, std::size_t size, Client& client);
-    // Bytes were lost upstream: a SysEx under way is damaged and goes back as
-    // MIM_LONGERROR; its remaining bytes are not taken for a new message.
+    // Bytes were lost upstream: the queued header goes back as MIM_LONGERROR,
+    // with what it holds of a SysEx under way; that SysEx's remaining bytes
+    // are not taken for a new message.
     void dataLost(Client& client);
     // Forgets any message under way (input stopped or reset). The engine hands
     // the headers back itself.

@@ -39,6 +39,11 @@ std::string address(int client, int port) { return std::to_string(client) + ":" 
 
 // Who a port is: its numbers and its client's and its own name, so that a
 // new client that got the numbers of one that left is not taken for it.
+std::string identityOf(int client, int port, const std::string& clientName, const std::string& portName) {
+    return address(client, port) + " " + clientName + "/" + portName;
+}
+
+// The identity of the port now at client:port; empty when there is none.
 std::string identity(snd_seq_t* seq, int client, int port) {
     snd_seq_client_info_t* ci = nullptr;
     snd_seq_port_info_t* pi = nullptr;
@@ -46,7 +51,7 @@ std::string identity(snd_seq_t* seq, int client, int port) {
     snd_seq_port_info_alloca(&pi);
     if (snd_seq_get_any_client_info(seq, client, ci) < 0 || snd_seq_get_any_port_info(seq, client, port, pi) < 0)
         return {};
-    return address(client, port) + " " + snd_seq_client_info_get_name(ci) + "/" + snd_seq_port_info_get_name(pi);
+    return identityOf(client, port, snd_seq_client_info_get_name(ci), snd_seq_port_info_get_name(pi));
 }
 
 bool parseAddress(const std::string& text, int& client, int& port) {
@@ -279,13 +284,16 @@ std::vector<PortInfo> AlsaClient::list(Direction direction) {
                 const unsigned caps = snd_seq_port_info_get_capability(port);
                 if ((caps & need) != need || (caps & SND_SEQ_PORT_CAP_NO_EXPORT)) continue;
                 const int number = snd_seq_port_info_get_port(port);
-                // Every output is paced: hardware drops an overrun silently,
-                // and a user-space receiver has no flow control at all.
+                const std::string clientName = snd_seq_client_info_get_name(client);
+                const std::string portName = snd_seq_port_info_get_name(port);
                 PortInfo info;
                 info.address = address(id, number);
-                info.id = info.address + " " + snd_seq_client_info_get_name(client) + "/" +
-                          snd_seq_port_info_get_name(port);
-                info.name = snd_seq_port_info_get_name(port);
+                info.id = identityOf(id, number, clientName, portName);
+                // A hardware port's name says which device it is; a program's
+                // ports are often just "out" or "MIDI 1", so its name goes first.
+                info.name = kernel ? portName : clientName + ":" + portName;
+                // Every output is paced: hardware drops an overrun silently,
+                // and a user-space receiver has no flow control at all.
                 info.paced = direction == Direction::Output || kernel;
                 found.push_back(std::move(info));
             }

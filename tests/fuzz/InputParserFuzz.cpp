@@ -88,7 +88,7 @@ private:
     Bytes stored_;
 };
 
-// What the stream holds, by plain rules: SysEx bytes, broken SysEx messages,
+// What the stream holds, by plain rules: SysEx bytes, damaged headers,
 // real-time bytes.
 struct Model {
     Bytes sysex;
@@ -108,8 +108,9 @@ struct Model {
             if (in) sysex.push_back(b);
         }
     }
+    // A loss damages the header waiting for bytes, in a SysEx or between two.
     void lost() {
-        if (in) ++broken;
+        ++broken;
         in = false;
     }
 };

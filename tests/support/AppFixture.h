@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/Startup.h"
+#include "support/Dialogs.h"
 #include "support/QtPrinters.h"
 #include "app/Unit1.h"
 #include "receive/Reception.h"
@@ -41,6 +42,7 @@ protected:
 
     // As when the program ends: a reception still running is ended first.
     void closeWindow() {
+        stopModalWatches();
         EndReceptionOnExit();
         application_.reset();  // destroys Form1 as well
         form = nullptr;

@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
@@ -15,15 +14,23 @@
 
 namespace zuxtest {
 
+// The name of the timers that watch for a modal widget.
+inline const QString kModalWatch = QStringLiteral("zuxtest.modalWatch");
+
+// Stops every watch still waiting, so none acts on a later test's widget.
+inline void stopModalWatches() {
+    qDeleteAll(qApp->findChildren<QTimer*>(kModalWatch, Qt::FindDirectChildrenOnly));
+}
+
 // Calls `act` once with the active modal widget, as soon as there is one
 // that `matches`. Gives up silently after `timeoutMs` (the test's own
-// checks then fail), so a missing box never hangs the test run. A test that
-// expects no such widget deletes the returned watch before it ends, so it
-// cannot act on a later test's widget.
-inline QPointer<QTimer> whenModal(std::function<void(QWidget*)> act,
+// checks then fail), so a missing box never hangs the test run. The window's
+// fixture stops the watches still waiting when it closes the window.
+inline void whenModal(std::function<void(QWidget*)> act,
                                   std::function<bool(QWidget*)> matches = [](QWidget*) { return true; },
                                   int timeoutMs = 10000) {
     auto* poll = new QTimer(qApp);
+    poll->setObjectName(kModalWatch);
     poll->setInterval(10);
     auto left = std::make_shared<int>(timeoutMs / 10);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, act, matches, left] {
@@ -38,7 +45,6 @@ inline QPointer<QTimer> whenModal(std::function<void(QWidget*)> act,
         }
     });
     poll->start();
-    return poll;
 }
 
 // What a message box showed.
@@ -82,8 +88,8 @@ inline void answerMessageBox(BoxSeen& seen, std::function<void()> whileOpen = {}
 // Types `name` into the next file dialog's name box and presses its accept
 // button, as a user would (so the dialog's own checks run). Waits up to
 // `timeoutMs` for the dialog to open.
-inline QPointer<QTimer> typeIntoFileDialog(const QString& name, int timeoutMs = 10000) {
-    return whenModal(
+inline void typeIntoFileDialog(const QString& name, int timeoutMs = 10000) {
+    whenModal(
         [name](QWidget* w) {
             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             edit->setText(name);

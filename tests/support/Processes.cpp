@@ -93,11 +93,15 @@ Child startSim(const std::string& name, const std::vector<std::string>& options,
                const std::string& logFile) {
     std::vector<std::string> argv = {ZUXSIM_PATH, "--name", name};
     argv.insert(argv.end(), options.begin(), options.end());
+    // A log may be shared by several runs: only what this one writes counts.
+    const std::size_t before = readFile(logFile).size();
     Child sim(argv, logFile);
     // Its ports can be connected once it is active, which it says.
     const bool ready = waitFor([&] {
-        const auto log = readFile(logFile);
-        return std::string(log.begin(), log.end()).find("zuxsim: ready") != std::string::npos;
+        const Bytes log = readFile(logFile);
+        return log.size() > before &&
+               std::string(log.begin() + static_cast<long>(before), log.end()).find("zuxsim: ready") !=
+                   std::string::npos;
     });
     if (!ready) ADD_FAILURE() << "the simulator " << name << " did not start; see " << logFile;
     return sim;

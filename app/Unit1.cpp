@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/TaskIcon.h"
 #include "ui_Unit1.h"
 #include "vcl/Application.h"
 #include "vcl/BitBtn.h"
@@ -85,6 +86,11 @@ TForm1::~TForm1() {
     delete SaveDialog1;
     delete OpenDialog1;
     if (Form1 == this) Form1 = nullptr;
+}
+
+TaskIcon& TForm1::taskIcon() {
+    if (!taskIcon_) taskIcon_ = new TaskIcon(this);
+    return *taskIcon_;
 }
 
 void TForm1::Button3Click(QObject*) { Memo1->setPlainText(QString()); }

@@ -10,6 +10,7 @@ class QTimer;
 class QPlainTextEdit;
 class QMenu;
 class QAction;
+class TaskIcon;
 
 namespace vcl {
 class TApplication;
@@ -51,6 +52,13 @@ public:
 
     explicit TForm1(vcl::TApplication* Owner);
     ~TForm1() override;
+
+    // The program's icon in the dock or task bar, where the transfers show
+    // their progress. Made on first use: start-up does not wait for the bus.
+    TaskIcon& taskIcon();
+
+private:
+    TaskIcon* taskIcon_ = nullptr;
 };
 
 extern TForm1* Form1;

@@ -1,5 +1,7 @@
 #include "midi/InputParser.h"
 
+#include <atomic>
+
 #include "midi/MessageLength.h"
 
 namespace midi {
@@ -69,8 +71,14 @@ void InputParser::storeSysEx(std::uint8_t b, Client& client) {
     if (b == 0xF7) inSysEx_ = false;
     if (!current_) return;  // nowhere to put it: dropped
     MIDIHDR* h = current_;
-    if (h->dwBytesRecorded < h->dwBufferLength) h->lpData[h->dwBytesRecorded++] = static_cast<char>(b);
-    if (b == 0xF7 || h->dwBytesRecorded >= h->dwBufferLength) {
+    // The count is published after the byte: others may watch it rise.
+    std::atomic_ref<DWORD> recorded(h->dwBytesRecorded);
+    const DWORD n = recorded.load(std::memory_order_relaxed);
+    if (n < h->dwBufferLength) {
+        h->lpData[n] = static_cast<char>(b);
+        recorded.store(n + 1, std::memory_order_release);
+    }
+    if (b == 0xF7 || n + 1 >= h->dwBufferLength) {
         current_ = nullptr;
         client.headerDone(h, MIM_LONGDATA);
     }

@@ -113,6 +113,13 @@ inline DWORD MidiHdrOffset(MIDIHDR& header) {
     return std::atomic_ref<DWORD>(header.dwOffset).load(std::memory_order_acquire);
 }
 //
+// dwBytesRecorded of a queued input header rises as SysEx bytes are stored,
+// before the header comes back; another thread reads it here, to show how
+// much has arrived.
+inline DWORD MidiHdrRecorded(MIDIHDR& header) {
+    return std::atomic_ref<DWORD>(header.dwBytesRecorded).load(std::memory_order_acquire);
+}
+//
 // midiGetSystemReasonA: the MIDI system's own words for why the last failed
 // open on this thread failed (an ALSA or JACK error), or "" when it gave none.
 

@@ -50,7 +50,7 @@ public:
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
         if (MidiHdrFlags(h) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-        h.dwBytesRecorded = 0;
+        std::atomic_ref<DWORD>(h.dwBytesRecorded).store(0, std::memory_order_relaxed);
         setHeaderFlags(h, MHDR_INQUEUE, MHDR_DONE);
         headers_.push_back(&h);
         return MMSYSERR_NOERROR;

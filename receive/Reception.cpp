@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/PortErrorBox.h"
+#include "app/TaskIcon.h"
 #include "app/Unit1.h"
 #include "midi/Log.h"
 #include "midi/TransferState.h"
@@ -19,6 +20,16 @@ namespace {
 
 // True from a successful open until the teardown has closed the port.
 bool inputOpen = false;
+
+// The KiB gathered so far, as the program's icon in the dock shows them.
+qint64 shownKiB = -1;
+
+void ShowGathered(TForm1& form) {
+    const qint64 kib = (DataLen.load() + MidiHdrRecorded(MidiHdr)) / 1024;
+    if (kib == shownKiB) return;
+    shownKiB = kib;
+    form.taskIcon().showCount(kib);
+}
 
 // Stop and reset hand a queued header back to the callback; the pause lets it
 // finish with it before the header is unprepared and its block released.
@@ -71,6 +82,8 @@ void TForm1::Button2Click(QObject*) {
     InputDamaged.store(false);
     PortLost.store(false);
     vcl::MemoLinesAdd(Memo1, QStringLiteral("RECEIVE:waiting"));
+    shownKiB = -1;
+    ShowGathered(*this);
     midiInStart(hMidiIn);
     Timer1->start();
 
@@ -93,7 +106,10 @@ void TForm1::Timer1Timer(QObject*) {
     // Judged before the teardown, whose reset hands back a partly filled
     // header: a dump cut short by a lost port must not look complete.
     const bool complete = LongDataCount.load() >= 2 || MarkerSeen() || DumpFull();
-    if (StopRequest.load() == 0 && !complete && !InputDamaged.load() && !PortLost.load()) return;
+    if (StopRequest.load() == 0 && !complete && !InputDamaged.load() && !PortLost.load()) {
+        ShowGathered(*this);
+        return;
+    }
 
     Timer1->stop();
     TearDownInput();
@@ -117,6 +133,7 @@ void TForm1::Timer1Timer(QObject*) {
 void EndOfReception(TForm1& form) {
     ReleaseBlock(DataBuf);
     DataBuf = nullptr;
+    form.taskIcon().hideCount();
     form.BitBtn1->setEnabled(false);
     form.Button2->setEnabled(true);
     form.Button3->setEnabled(true);

@@ -1,7 +1,9 @@
 // The end of a reception that was not stopped: report the count, ask for a
 // name, write the dump.
+#include <QApplication>
 #include <QPlainTextEdit>
 
+#include "app/TaskIcon.h"
 #include "app/Unit1.h"
 #include "midi/TransferState.h"
 #include "receive/DumpFile.h"
@@ -28,7 +30,16 @@ void SaveReceivedDump(TForm1& form) {
         EndOfReception(form);
         return;
     }
-    if (!form.SaveDialog1->Execute()) {
+    // The user is likely at the sequencer, not at the screen: a dump that
+    // waits for its name asks for attention.
+    const bool away = !form.isActiveWindow();
+    if (away) {
+        form.taskIcon().setUrgent(true);
+        QApplication::alert(&form);
+    }
+    const bool named = form.SaveDialog1->Execute();
+    if (away) form.taskIcon().setUrgent(false);
+    if (!named) {
         EndOfReception(form);
         vcl::MemoLinesAdd(form.Memo1, QStringLiteral("RECEIVE:saving was canceled"));
         return;

@@ -5,7 +5,7 @@
 #include "midi/Wire.h"
 #include "transmit/ResponsiveWait.h"
 
-bool SendLongMessage(HMIDIOUT port, MIDIHDR& header) {
+bool SendLongMessage(HMIDIOUT port, MIDIHDR& header, const std::function<void(DWORD)>& progress) {
     const bool sent = midiOutPrepareHeader(port, &header, sizeof(MIDIHDR)) == MMSYSERR_NOERROR &&
                       midiOutLongMsg(port, &header, sizeof(MIDIHDR)) == MMSYSERR_NOERROR;
 
@@ -16,6 +16,9 @@ bool SendLongMessage(HMIDIOUT port, MIDIHDR& header) {
     // that neither takes the bytes nor says it cannot.
     const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
                            midi::wireTime(header.dwBufferLength)) + std::chrono::seconds(2);
-    const bool done = WaitResponsively(limit, [&header] { return (MidiHdrFlags(header) & MHDR_DONE) != 0; });
+    const bool done = WaitResponsively(limit, [&] {
+        progress(MidiHdrOffset(header));
+        return (MidiHdrFlags(header) & MHDR_DONE) != 0;
+    });
     return done && MidiHdrOffset(header) == header.dwBufferLength;
 }

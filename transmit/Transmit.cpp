@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/PortErrorBox.h"
+#include "app/TaskIcon.h"
 #include "app/Unit1.h"
 #include "midi/Log.h"
 #include "midi/TransferState.h"
@@ -79,7 +80,11 @@ void TForm1::Button1Click(QObject*) {
     MidiHdr.dwFlags = 0;
     vcl::MemoLinesAdd(Memo1, QStringLiteral("TRANSMIT:executing"));
 
-    const bool sent = SendLongMessage(hMidiOut, MidiHdr);
+    TaskIcon& icon = taskIcon();
+    const double length = MidiHdr.dwBufferLength;
+    icon.showProgress(0.0);
+    const bool sent = SendLongMessage(hMidiOut, MidiHdr, [&](DWORD out) { icon.showProgress(out / length); });
+    icon.hideProgress();
     qCDebug(zuxTransmit) << (sent ? "sent" : "failed after") << MidiHdrOffset(MidiHdr) << "of"
                          << MidiHdr.dwBufferLength << "bytes of" << fileName;
     if (sent) {

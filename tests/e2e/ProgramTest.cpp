@@ -17,7 +17,10 @@
 #include "app/Unit1.h"
 #include <jack/jack.h>
 
+#include <QDBusConnectionInterface>
+
 #include "e2e/JackServer.h"
+#include "support/SessionBus.h"
 #include "support/Bytes.h"
 #include "support/Wait.h"
 #include "midi/TransferState.h"
@@ -188,6 +191,101 @@ TEST_F(ProgramE2E, TransmitReachesTheChosenPortWhileClientsComeAndGo) {
     EXPECT_TRUE(waitFor([&] { return readFile(dir() + "/bbb.syx").size() >= dump.size(); }));
     EXPECT_EQ(readFile(dir() + "/bbb.syx"), dump);
     EXPECT_TRUE(readFile(dir() + "/zuxsim.syx").empty());
+}
+
+// The program's icon in a dock, as a dock on the session bus hears it. Each
+// test needs the process's first use of the session bus (ctest runs each
+// test in a process of its own).
+class TaskIconE2E : public ProgramE2E {
+protected:
+    void SetUp() override {
+        ProgramE2E::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(bus_.start()) << bus_.error().toStdString();
+        bus_.exportAddress();
+        QDBusConnection probe = bus_.connect(QStringLiteral("probe"));
+        if (!probe.interface()->isServiceRegistered(QDBusConnection::sessionBus().baseService()))
+            GTEST_SKIP() << "this process used another session bus before; run the test on its own";
+        dock_ = std::make_unique<LauncherEntryRecorder>(bus_.connect(QStringLiteral("dock")));
+        ASSERT_TRUE(dock_->subscribed());
+    }
+    QVariantList values(const char* property) const {
+        QVariantList out;
+        for (const auto& u : dock_->updates()) out << u.properties.value(QString::fromLatin1(property));
+        return out;
+    }
+
+    PrivateSessionBus bus_;
+    std::unique_ptr<LauncherEntryRecorder> dock_;
+};
+
+// A paced transmission: the bar rises with the bytes, about ten times a
+// second at most, and is gone at the end.
+TEST_F(TaskIconE2E, ATransmissionShowsRisingProgressThatEndsHidden) {
+    startProgram({"--physical", "--receive-to", dir() + "/received.syx"});
+    ASSERT_FALSE(HasFatalFailure());
+    choose(form->ComboBox1, "zuxsim:in");
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string file = dir() + "/restore.ZUX";
+    ASSERT_TRUE(writeFile(file, sysex(8192, 11)));  // 2.6 s on the wire
+    typeIntoFileDialog(QString::fromStdString(file));
+    const auto start = std::chrono::steady_clock::now();
+    click(form->Button1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(log().last(), "TRANSMIT:completed(8192byte)");
+    dock_->settle(dock_->updates().size() + 1);
+
+    const QVariantList progress = values("progress"), visible = values("progress-visible");
+    ASSERT_GE(progress.size(), 4);
+    EXPECT_EQ(visible.first(), true);
+    EXPECT_EQ(visible.last(), false);
+    EXPECT_DOUBLE_EQ(progress.first().toDouble(), 0.0);
+    EXPECT_GT(progress.at(progress.size() - 2).toDouble(), 0.5);
+    for (qsizetype i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i].toDouble(), progress[i - 1].toDouble());
+    EXPECT_LE(progress.size(), seconds * 10 + 3);
+    for (const auto& u : dock_->updates()) EXPECT_EQ(u.appUri, "application://" ZUX_APP_ID ".desktop");
+}
+
+// A reception shows the KiB gathered; once the dump is complete and waits
+// for a name while the window is in the background, it asks for attention
+// until the dialog closes.
+TEST_F(TaskIconE2E, AReceptionShowsItsCountAndAsksForAttentionWhileTheDumpWaits) {
+    const std::string dumpFile = dir() + "/dump.syx";
+    ASSERT_TRUE(writeFile(dumpFile, sysex(8192, 12)));
+    startProgram({"--send", dumpFile, "--pace", "wire"});
+    ASSERT_FALSE(HasFatalFailure());
+    choose(form->ComboBox2, "zuxsim:out");
+    ASSERT_FALSE(HasFatalFailure());
+    QWidget elsewhere;  // the window the user is in
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    ASSERT_FALSE(form->isActiveWindow());
+
+    bool urgentWhileOpen = false;
+    whenModal(
+        [&](QWidget*) {
+            urgentWhileOpen = dock_->waitForCount(1) && dock_->merged().value("urgent").toBool();
+            typeIntoFileDialog(QString::fromStdString(dir() + "/backup.ZUX"));
+        },
+        isFileDialog, kLongWaitMs);
+    click(form->Button2);
+    sim_.say("send");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log().size() >= 3; }, kLongWaitMs));
+    EXPECT_EQ(log().last(), "RECEIVE:saved(" + QString::fromStdString(dir()) + "/backup.ZUX)");
+    dock_->settle(dock_->updates().size() + 1);
+
+    EXPECT_TRUE(urgentWhileOpen);
+    QList<qint64> counts;
+    for (const auto& u : dock_->updates())
+        if (u.properties.value("count-visible").toBool()) counts << u.properties.value("count").toLongLong();
+    ASSERT_GE(counts.size(), 3);
+    EXPECT_EQ(counts.first(), 0);
+    EXPECT_GE(counts.last(), 6);
+    for (qsizetype i = 1; i < counts.size(); ++i) EXPECT_GE(counts[i], counts[i - 1]);
+    const QVariantMap last = dock_->updates().last().properties;
+    EXPECT_FALSE(last.value("urgent").toBool());
+    EXPECT_FALSE(last.value("count-visible").toBool());
 }
 
 // The server dies mid-dump: the reception ends on its own with a line that

@@ -8,9 +8,9 @@ seconds=${1:-60}
 out=build-fuzz
 mkdir -p "$out/corpus"
 
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I. tests/fuzz/InputParserFuzz.cpp midi/InputParser.cpp -o "$out/input_parser_fuzz"
+cmake -S . -B "$out" -DZUX_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$out" --target zux_input_parser_fuzz -- --no-print-directory >/dev/null
 
 # New inputs go to the build tree's corpus; the committed seeds stay as they are.
-"$out/input_parser_fuzz" "$out/corpus" tests/fuzz/seeds \
+"$out/tests/fuzz/zux_input_parser_fuzz" "$out/corpus" tests/fuzz/seeds \
   -max_total_time="$seconds" -artifact_prefix="$out/" -print_final_stats=1

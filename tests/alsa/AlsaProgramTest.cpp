@@ -26,6 +26,7 @@
 #include "support/TestFiles.h"
 #include "support/Wait.h"
 #include "vcl/BitBtn.h"
+#include "support/MidiResults.h"
 
 using namespace zuxtest;
 using namespace std::chrono_literals;
@@ -139,7 +140,7 @@ TEST_F(AlsaProgram, ListsHoldEveryPortOnceAndNeverOurOwn) {
     EXPECT_EQ(inputs, 6u);
     for (UINT id = 0; id < inputs; ++id) {
         MIDIINCAPSA caps{};
-        ASSERT_EQ(midiInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
+        ASSERT_MM(midiInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
         EXPECT_EQ(QString(caps.szPname).indexOf("ZUX Filer"), -1) << caps.szPname;
     }
     click(form->BitBtn1);
@@ -152,6 +153,8 @@ struct KernelReception {
     bool stop = false;  // STOP once the dump is under way
     QStringList lines;  // after "RECEIVE:waiting"; "%f" is the file
 };
+
+void PrintTo(const KernelReception& c, std::ostream* os) { *os << c.name; }
 
 class ReceiveFromAKernelPort : public AlsaProgram, public ::testing::WithParamInterface<KernelReception> {};
 

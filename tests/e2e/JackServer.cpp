@@ -49,6 +49,11 @@ JackServer::~JackServer() {
             std::filesystem::remove(entry.path(), ignored);
 }
 
+std::string JackServer::log() const {
+    const Bytes text = readFile(dir_ + "/jackd.log");
+    return std::string(text.begin(), text.end());
+}
+
 bool JackServer::start() {
     // The library complains on stderr at every probe before the server
     // answers; jackd's own log is in dir().

@@ -24,6 +24,8 @@ public:
     }
     const std::string& name() const { return name_; }
     const std::string& dir() const { return dir_; }  // a scratch folder for this server's tests
+    // What jackd said, for a failure message.
+    std::string log() const;
 
 private:
     std::string name_;

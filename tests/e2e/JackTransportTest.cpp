@@ -15,6 +15,7 @@
 #include "midi/transports/ClientTransport.h"
 #include "midi/transports/JackTransport.h"
 #include "support/TestFiles.h"
+#include "support/MidiResults.h"
 
 using namespace zuxtest;
 using midi::Direction;
@@ -72,7 +73,7 @@ protected:
     void SetUp() override {
         if (JackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         server_.emplace();
-        ASSERT_TRUE(server_->start()) << "the private JACK server did not answer";
+        ASSERT_TRUE(server_->start()) << "the private JACK server did not answer; it said:\n" << server_->log();
         transport_ = makeJackTransport();
         ASSERT_TRUE(transport_);
     }
@@ -133,7 +134,7 @@ TEST_F(JackE2E, DumpsFromTheSimulatorArriveWhole) {
         Collector sink;
         std::unique_ptr<midi::InputPort> port;
         std::string reason;
-        ASSERT_EQ(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
+        ASSERT_MM(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
         EXPECT_TRUE(waitFor([&] { return sink.size() >= c.dump.size(); }));
         // Our own port is not offered as a destination.
         for (const PortInfo& p : transport_->listPorts(Direction::Output))
@@ -165,7 +166,7 @@ TEST_F(JackE2E, ListingAndOpeningMakeNoNewClients) {
         transport_->listPorts(Direction::Output);
         std::unique_ptr<midi::OutputPort> port;
         std::string reason;
-        ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
+        ASSERT_MM(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // notifications come asynchronously
     EXPECT_EQ(registered.load(), 0);
@@ -181,7 +182,7 @@ TEST_F(JackE2E, WrittenBytesArriveAtTheSimulatorWhole) {
     const auto dump = sysex(65536);
     std::unique_ptr<midi::OutputPort> port;
     std::string reason;
-    ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
+    ASSERT_MM(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
     for (std::size_t at = 0; at < dump.size(); at += 256) ASSERT_TRUE(port->write(dump.data() + at, 256));
     EXPECT_TRUE(port->finish());  // everything left for the port
     EXPECT_TRUE(waitFor([&] { return readFile(received).size() >= dump.size(); }));
@@ -202,7 +203,7 @@ TEST_F(JackE2E, AnInputHearsItsSourceGoAway) {
         Collector sink;
         std::unique_ptr<midi::InputPort> port;
         std::string reason;
-        ASSERT_EQ(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
+        ASSERT_MM(transport_->openInput(*source, sink, port, reason), MMSYSERR_NOERROR) << reason;
         ASSERT_TRUE(waitFor([&] { return sink.size() >= 512; }));
         if (how == KillServer) {
             server_->kill();
@@ -238,7 +239,7 @@ TEST_F(JackE2E, WriteFailsWhenTheServerOrThePeerGoesAway) {
         ASSERT_TRUE(destination);
         std::unique_ptr<midi::OutputPort> port;
         std::string reason;
-        ASSERT_EQ(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
+        ASSERT_MM(transport_->openOutput(*destination, port, reason), MMSYSERR_NOERROR) << reason;
 
         std::atomic<bool> failed{false}, stop{false};
         std::thread writer([&] {

@@ -45,7 +45,7 @@ protected:
     void SetUp() override {
         if (JackServer::jackdPath().empty()) GTEST_SKIP() << "jackd is not installed";
         server_.emplace();
-        ASSERT_TRUE(server_->start()) << "the private JACK server did not answer";
+        ASSERT_TRUE(server_->start()) << "the private JACK server did not answer; it said:\n" << server_->log();
     }
 
     void TearDown() override { stopProgram(); }

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "midi/transports/AlsaByteRouter.h"
+#include "support/Bytes.h"
 
 using midi::AlsaByteRouter;
-using Bytes = std::vector<std::uint8_t>;
+using zuxtest::Bytes;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Helpers for the engine tests: a callback that records what it is given,
-// headers over exactly sized buffers, and a bounded wait.
+// headers over exactly sized buffers, a fixture with simulated ports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,21 +15,11 @@
 
 #include "midi/MidiApi.h"
 #include "midi/transports/SimulatedTransport.h"
+#include "support/Bytes.h"
+#include "support/MidiResults.h"
+#include "support/Wait.h"
 
-namespace enginetest {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Waits for a condition another thread brings about; generous, never a timing check.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+namespace zuxtest {
 
 // A header over its own buffer, sized exactly so that AddressSanitizer
 // catches a byte stored past its end.
@@ -117,4 +107,4 @@ protected:
     midi::SimulatedTransport sim;
 };
 
-}  // namespace enginetest
+}  // namespace zuxtest

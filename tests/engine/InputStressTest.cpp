@@ -5,10 +5,10 @@
 #include <random>
 #include <thread>
 
-#include "EngineTestSupport.h"
+#include "engine/EngineTestSupport.h"
 #include "midi/TransferState.h"
 
-using namespace enginetest;
+using namespace zuxtest;
 
 namespace {
 
@@ -61,8 +61,7 @@ TEST_P(InputStress, WholeDumpArrivesWhilePolled) {
     LongDataCount = 0;
     StopRequest = 0;
     HMIDIIN h = nullptr;
-    ASSERT_EQ(midiInOpen(&h, 0, reinterpret_cast<DWORD_PTR>(&StressInProc), 0, CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_MM(midiInOpen(&h, 0, reinterpret_cast<DWORD_PTR>(&StressInProc), 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
     midiInPrepareHeader(h, &header.hdr, sizeof(MIDIHDR));
     midiInAddBuffer(h, &header.hdr, sizeof(MIDIHDR));
     midiInStart(h);
@@ -77,8 +76,8 @@ TEST_P(InputStress, WholeDumpArrivesWhilePolled) {
         }
         midiInStop(h);
         midiInReset(h);
-        EXPECT_EQ(midiInUnprepareHeader(h, &header.hdr, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-        EXPECT_EQ(midiInClose(h), MMSYSERR_NOERROR);
+        EXPECT_MM(midiInUnprepareHeader(h, &header.hdr, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        EXPECT_MM(midiInClose(h), MMSYSERR_NOERROR);
         tornDown = true;
     });
 

@@ -12,16 +12,18 @@
 #include <vector>
 
 #include "midi/transports/JackStreams.h"
+#include "support/Bytes.h"
 
 using midi::jackstream::eventLength;
 using midi::jackstream::InStream;
 using midi::jackstream::OutStream;
+using zuxtest::Bytes;
 
 namespace {
 
 // Cuts the whole stream as the process callback does, event by event.
-std::vector<std::vector<unsigned char>> cut(const std::vector<unsigned char>& bytes, std::size_t maxEvent) {
-    std::vector<std::vector<unsigned char>> events;
+std::vector<Bytes> cut(const Bytes& bytes, std::size_t maxEvent) {
+    std::vector<Bytes> events;
     for (std::size_t at = 0; at < bytes.size();) {
         const std::size_t n = eventLength(bytes.data() + at, bytes.size() - at, maxEvent);
         EXPECT_GT(n, 0u);
@@ -33,7 +35,6 @@ std::vector<std::vector<unsigned char>> cut(const std::vector<unsigned char>& by
 }
 
 TEST(JackEventSplit, CutsAtMessageBoundariesAndTheSizeLimit) {
-    using Bytes = std::vector<unsigned char>;
     struct Case {
         const char* what;
         Bytes stream;
@@ -73,7 +74,7 @@ TEST(JackEventSplit, PartialMessageAtTheEndOfWhatIsQueued) {
 // A cycle's port buffer with room for `room` bytes.
 struct FakeOutputBuffer : midi::jackstream::EventSink {
     std::size_t room = 32 * 1024;
-    std::vector<std::vector<unsigned char>> events;
+    std::vector<Bytes> events;
     std::size_t maxEventSize() override { return room; }
     std::uint8_t* reserve(std::size_t size) override {
         if (size > room) return nullptr;
@@ -85,20 +86,20 @@ struct FakeOutputBuffer : midi::jackstream::EventSink {
 
 TEST(JackOutStream, AResetDropsWhatTheCycleHasNotTakenYet) {
     OutStream stream;
-    const std::vector<unsigned char> cutOff(300, 0x11), next = {0xF0, 0x7D, 0x01, 0xF7};
+    const Bytes cutOff(300, 0x11), next = {0xF0, 0x7D, 0x01, 0xF7};
     ASSERT_TRUE(stream.write(cutOff.data(), cutOff.size()));
     stream.discard();
     ASSERT_TRUE(stream.write(next.data(), next.size()));
     FakeOutputBuffer port;
     stream.process(port);
-    EXPECT_EQ(port.events, std::vector<std::vector<unsigned char>>{next});
+    EXPECT_EQ(port.events, std::vector<Bytes>{next});
 }
 
 // A port that takes nothing, while cycles go on (the peer's buffer stays
 // full): closing must not hang on the drain.
 TEST(JackOutStream, DrainGivesUpAfterItsLimitEvenWhileCyclesRun) {
     OutStream stream;
-    const std::vector<unsigned char> bytes = {0xF0, 0x01, 0xF7};
+    const Bytes bytes = {0xF0, 0x01, 0xF7};
     ASSERT_TRUE(stream.write(bytes.data(), bytes.size()));
     std::atomic<bool> stop{false};
     std::thread cycles([&] {
@@ -118,7 +119,7 @@ TEST(JackOutStream, DrainGivesUpAfterItsLimitEvenWhileCyclesRun) {
 
 // One cycle's events at an input port.
 struct FakeInputBuffer : midi::jackstream::EventSource {
-    std::vector<std::vector<unsigned char>> events;
+    std::vector<Bytes> events;
     bool lost = false;
     std::uint32_t count() override { return static_cast<std::uint32_t>(events.size()); }
     bool event(std::uint32_t i, const std::uint8_t*& data, std::size_t& size) override {

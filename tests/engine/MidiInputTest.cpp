@@ -3,10 +3,10 @@
 #include <atomic>
 #include <thread>
 
-#include "EngineTestSupport.h"
+#include "engine/EngineTestSupport.h"
 #include "midi/TransferState.h"
 
-using namespace enginetest;
+using namespace zuxtest;
 
 namespace {
 
@@ -22,25 +22,24 @@ protected:
         if (handle) {
             midiInReset(handle);
             for (auto& h : headers) midiInUnprepareHeader(handle, &h->hdr, kHdr);
-            EXPECT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+            EXPECT_MM(midiInClose(handle), MMSYSERR_NOERROR);
         }
         EngineTest::TearDown();
     }
 
     void open() {
-        ASSERT_EQ(midiInOpen(&handle, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION),
-                  MMSYSERR_NOERROR);
+        ASSERT_MM(midiInOpen(&handle, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
     }
     MIDIHDR& queue(std::size_t size) {
         headers.push_back(std::make_unique<Header>(size));
         MIDIHDR& h = headers.back()->hdr;
-        EXPECT_EQ(midiInPrepareHeader(handle, &h, kHdr), MMSYSERR_NOERROR);
-        EXPECT_EQ(midiInAddBuffer(handle, &h, kHdr), MMSYSERR_NOERROR);
+        EXPECT_MM(midiInPrepareHeader(handle, &h, kHdr), MMSYSERR_NOERROR);
+        EXPECT_MM(midiInAddBuffer(handle, &h, kHdr), MMSYSERR_NOERROR);
         return h;
     }
     // Handle calls run in order with the input, so once a no-op start has
     // returned, everything injected before it has been delivered.
-    void drain() { ASSERT_EQ(midiInStart(handle), MMSYSERR_NOERROR); }
+    void drain() { ASSERT_MM(midiInStart(handle), MMSYSERR_NOERROR); }
 
     Recorder rec;
     HMIDIIN handle = nullptr;
@@ -95,7 +94,7 @@ TEST_P(StreamTest, DeliversWhatTheStreamHolds) {
     const StreamCase& c = GetParam();
     open();
     for (std::size_t size : c.headerSizes) queue(size);
-    ASSERT_EQ(midiInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInStart(handle), MMSYSERR_NOERROR);
     for (const Bytes& chunk : c.chunks)
         ASSERT_TRUE(chunk.empty() ? sim.injectDataLost(0) : sim.inject(0, chunk));
     drain();
@@ -116,10 +115,10 @@ INSTANTIATE_TEST_SUITE_P(Input, StreamTest, ::testing::ValuesIn(kStreamCases),
 
 TEST_F(MidiInputTest, OpenAndCloseAreAnnouncedAndNothingFollowsTheClose) {
     open();
-    ASSERT_TRUE(waitUntil([&] { return rec.count() >= 1; }));
-    ASSERT_EQ(midiInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waitFor([&] { return rec.count() >= 1; }));
+    ASSERT_MM(midiInStart(handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(sim.inject(0, {0x90, 0x3C, 0x40}));
-    ASSERT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInClose(handle), MMSYSERR_NOERROR);
     const HMIDIIN closed = handle;
     handle = nullptr;
 
@@ -130,7 +129,7 @@ TEST_F(MidiInputTest, OpenAndCloseAreAnnouncedAndNothingFollowsTheClose) {
     EXPECT_EQ(events.back().message, MIM_CLOSE);
     EXPECT_FALSE(sim.inputOpen(0));
     EXPECT_FALSE(sim.inject(0, {0x90, 0x3C, 0x40}));
-    EXPECT_EQ(midiInStart(closed), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInStart(closed), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(rec.count(), 3u);
 }
 
@@ -141,8 +140,8 @@ TEST_F(MidiInputTest, NoCallbackAfterCloseWhileInputKeepsComing) {
     std::thread feeder([&] {
         while (!quit) sim.inject(0, {0x90, 0x3C, 0x40, 0xF8});
     });
-    ASSERT_TRUE(waitUntil([&] { return rec.of(MIM_DATA).size() > 100; }));
-    ASSERT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waitFor([&] { return rec.of(MIM_DATA).size() > 100; }));
+    ASSERT_MM(midiInClose(handle), MMSYSERR_NOERROR);
     handle = nullptr;
     const std::size_t atClose = rec.count();
     quit = true;
@@ -166,7 +165,7 @@ TEST_F(MidiInputTest, APortThatGoesAwaySaysSoOnce) {
     EXPECT_EQ(rec.of(MIM_PORTGONE).size(), 1u);
     EXPECT_TRUE(rec.returns().empty());
     EXPECT_TRUE(MidiHdrFlags(h) & MHDR_INQUEUE);
-    ASSERT_EQ(midiInReset(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInReset(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(rec.returns(), (std::vector<std::pair<UINT, Bytes>>{{MIM_LONGDATA, {0xF0, 0x7D, 0x10}}}));
 }
 
@@ -183,7 +182,7 @@ TEST_F(MidiInputTest, BytesBeforeStartAreDropped) {
     open();
     queue(64);
     ASSERT_TRUE(sim.inject(0, {0xF0, 0x7D, 0x01, 0xF7, 0x90, 0x3C, 0x40}));
-    ASSERT_EQ(midiInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInStart(handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(sim.inject(0, {0xF0, 0x7D, 0x02, 0xF7}));
     drain();
     EXPECT_EQ(rec.returns(), (std::vector<std::pair<UINT, Bytes>>{{MIM_LONGDATA, {0xF0, 0x7D, 0x02, 0xF7}}}));
@@ -196,15 +195,15 @@ TEST_F(MidiInputTest, StopHandsBackOnlyAPartlyFilledHeader) {
     queue(64);
     midiInStart(handle);
     sim.inject(0, {0xF0, 0x7D, 0x10});
-    ASSERT_EQ(midiInStop(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInStop(handle), MMSYSERR_NOERROR);
     // Back before the call returned; the empty second header stays queued.
     EXPECT_EQ(rec.returns(), (std::vector<std::pair<UINT, Bytes>>{{MIM_LONGDATA, {0xF0, 0x7D, 0x10}}}));
     EXPECT_TRUE(MidiHdrFlags(first) & MHDR_DONE);
-    EXPECT_EQ(midiInStop(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInStop(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(rec.returns().size(), 1u);
     // Stopped input takes nothing.
     sim.inject(0, {0x11, 0xF7, 0xF0, 0x01, 0xF7});
-    EXPECT_EQ(midiInStop(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInStop(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(rec.returns().size(), 1u);
 }
 
@@ -215,32 +214,32 @@ TEST_F(MidiInputTest, ResetHandsBackEveryQueuedHeaderBeforeReturning) {
     queue(64);
     midiInStart(handle);
     sim.inject(0, {0xF0, 0x7D});
-    ASSERT_EQ(midiInReset(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInReset(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(rec.returns(), (std::vector<std::pair<UINT, Bytes>>{
                                  {MIM_LONGDATA, {0xF0, 0x7D}}, {MIM_LONGDATA, {}}, {MIM_LONGDATA, {}}}));
     for (auto& h : headers) {
         EXPECT_EQ(MidiHdrFlags(h->hdr), MHDR_DONE | MHDR_PREPARED);
-        EXPECT_EQ(midiInUnprepareHeader(handle, &h->hdr, kHdr), MMSYSERR_NOERROR);
+        EXPECT_MM(midiInUnprepareHeader(handle, &h->hdr, kHdr), MMSYSERR_NOERROR);
     }
 }
 
 TEST_F(MidiInputTest, HeaderRulesGiveStillPlayingAndUnprepared) {
     open();
     Header loose(64);
-    EXPECT_EQ(midiInAddBuffer(handle, &loose.hdr, kHdr), MIDIERR_UNPREPARED);
+    EXPECT_MM(midiInAddBuffer(handle, &loose.hdr, kHdr), MIDIERR_UNPREPARED);
 
     MIDIHDR& queued = queue(64);
-    EXPECT_EQ(midiInAddBuffer(handle, &queued, kHdr), MIDIERR_STILLPLAYING);
-    EXPECT_EQ(midiInUnprepareHeader(handle, &queued, kHdr), MIDIERR_STILLPLAYING);
-    EXPECT_EQ(midiInClose(handle), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiInAddBuffer(handle, &queued, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiInUnprepareHeader(handle, &queued, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiInClose(handle), MIDIERR_STILLPLAYING);
     EXPECT_TRUE(sim.inputOpen(0));
     // Preparing again is a harmless no-op, even while queued.
-    EXPECT_EQ(midiInPrepareHeader(handle, &queued, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInPrepareHeader(handle, &queued, kHdr), MMSYSERR_NOERROR);
 
     midiInReset(handle);
-    EXPECT_EQ(midiInUnprepareHeader(handle, &queued, kHdr), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInAddBuffer(handle, &queued, kHdr), MIDIERR_UNPREPARED);
-    EXPECT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInUnprepareHeader(handle, &queued, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInAddBuffer(handle, &queued, kHdr), MIDIERR_UNPREPARED);
+    EXPECT_MM(midiInClose(handle), MMSYSERR_NOERROR);
     handle = nullptr;
 }
 
@@ -265,7 +264,7 @@ TEST_F(MidiInputTest, CallbackQueuesTheHeaderAgain) {
 }
 
 TEST_F(MidiInputTest, CallbackNullStillTakesInput) {
-    ASSERT_EQ(midiInOpen(&handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInOpen(&handle, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     MIDIHDR& h = queue(8);
     midiInStart(handle);
     sim.inject(0, {0xF0, 0x01, 0xF7});
@@ -278,33 +277,33 @@ TEST_F(MidiInputTest, BadArgumentsAreRefused) {
     sim.addInput({.name = "Busy", .openResult = MMSYSERR_ALLOCATED});
     auto proc = rec.proc();
     HMIDIIN h = nullptr;
-    EXPECT_EQ(midiInOpen(nullptr, 0, proc, 0, CALLBACK_FUNCTION), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiInOpen(&h, 2, proc, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
-    EXPECT_EQ(midiInOpen(&h, MIDI_MAPPER, proc, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
-    EXPECT_EQ(midiInOpen(&h, 0, proc, 0, 0x50000), MMSYSERR_INVALFLAG);
-    EXPECT_EQ(midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiInOpen(&h, 1, proc, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
+    EXPECT_MM(midiInOpen(nullptr, 0, proc, 0, CALLBACK_FUNCTION), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInOpen(&h, 2, proc, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
+    EXPECT_MM(midiInOpen(&h, MIDI_MAPPER, proc, 0, CALLBACK_FUNCTION), MMSYSERR_BADDEVICEID);
+    EXPECT_MM(midiInOpen(&h, 0, proc, 0, 0x50000), MMSYSERR_INVALFLAG);
+    EXPECT_MM(midiInOpen(&h, 0, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInOpen(&h, 1, proc, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(rec.count(), 0u);
 
     open();
     HMIDIIN second = nullptr;
-    EXPECT_EQ(midiInOpen(&second, 0, proc, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
+    EXPECT_MM(midiInOpen(&second, 0, proc, 0, CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
 
     Header hdr(16);
     const HMIDIIN bogus = reinterpret_cast<HMIDIIN>(&hdr);
-    EXPECT_EQ(midiInPrepareHeader(bogus, &hdr.hdr, kHdr), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInAddBuffer(bogus, &hdr.hdr, kHdr), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInStart(nullptr), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInStop(bogus), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInReset(bogus), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInClose(bogus), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiInPrepareHeader(handle, nullptr, kHdr), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiInPrepareHeader(handle, &hdr.hdr, kHdr - 1), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiInAddBuffer(handle, &hdr.hdr, 0), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInPrepareHeader(bogus, &hdr.hdr, kHdr), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInAddBuffer(bogus, &hdr.hdr, kHdr), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInStart(nullptr), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInStop(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInReset(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInClose(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiInPrepareHeader(handle, nullptr, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInPrepareHeader(handle, &hdr.hdr, kHdr - 1), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInAddBuffer(handle, &hdr.hdr, 0), MMSYSERR_INVALPARAM);
     Header empty(16);
     empty.hdr.dwBufferLength = 0;
-    EXPECT_EQ(midiInPrepareHeader(handle, &empty.hdr, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInPrepareHeader(handle, &empty.hdr, kHdr), MMSYSERR_INVALPARAM);
 }
 
 }  // namespace

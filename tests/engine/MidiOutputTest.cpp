@@ -2,10 +2,10 @@
 // pending output, ports that stall or vanish, and the wire pacing of hardware ports.
 #include <numeric>
 
-#include "EngineTestSupport.h"
+#include "engine/EngineTestSupport.h"
 #include "midi/Wire.h"
 
-using namespace enginetest;
+using namespace zuxtest;
 
 namespace {
 
@@ -28,17 +28,17 @@ protected:
         if (handle) {
             midiOutReset(handle);
             midiOutUnprepareHeader(handle, &hdr, kHdr);
-            EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+            EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
         }
         EngineTest::TearDown();
     }
-    void open(UINT id) { ASSERT_EQ(midiOutOpen(&handle, id, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR); }
+    void open(UINT id) { ASSERT_MM(midiOutOpen(&handle, id, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR); }
     void send(Bytes& data) {
         hdr = MIDIHDR{};
         hdr.lpData = reinterpret_cast<char*>(data.data());
         hdr.dwBufferLength = static_cast<DWORD>(data.size());
-        ASSERT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-        ASSERT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_MM(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_MM(midiOutLongMsg(handle, &hdr, kHdr), MMSYSERR_NOERROR);
     }
     bool done() { return MidiHdrFlags(hdr) & MHDR_DONE; }
 
@@ -55,14 +55,14 @@ TEST_F(MidiOutputTest, LongMessageGoesOutWholeAndIsMarkedDone) {
     data[2] = 0x1A;
     data[3] = 0x00;
     send(data);
-    ASSERT_TRUE(waitUntil([&] { return done(); }));
+    ASSERT_TRUE(waitFor([&] { return done(); }));
     EXPECT_FALSE(MidiHdrFlags(hdr) & MHDR_INQUEUE);
     EXPECT_EQ(MidiHdrOffset(hdr), data.size());
     EXPECT_EQ(sim.capturedBytes(0), data);
     EXPECT_TRUE(sim.capturedBytes(1).empty());
-    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutReset(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
     handle = nullptr;
     EXPECT_FALSE(sim.outputOpen(0));
 }
@@ -71,7 +71,7 @@ TEST_F(MidiOutputTest, MapperPlaysThroughTheFirstPort) {
     open(MIDI_MAPPER);
     Bytes data{0xF0, 0x7D, 0x10, 0x7E, 0xF7};
     send(data);
-    ASSERT_TRUE(waitUntil([&] { return done(); }));
+    ASSERT_TRUE(waitFor([&] { return done(); }));
     EXPECT_EQ(sim.capturedBytes(0), data);
 }
 
@@ -79,8 +79,8 @@ TEST_F(MidiOutputTest, MapperWithoutPortsIsNoDevice) {
     midi::SimulatedTransport none;
     midi::setTransports({&none});
     HMIDIOUT h = nullptr;
-    EXPECT_EQ(midiOutOpen(&h, MIDI_MAPPER, 0, 0, CALLBACK_NULL), MIDIERR_NODEVICE);
-    EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_MM(midiOutOpen(&h, MIDI_MAPPER, 0, 0, CALLBACK_NULL), MIDIERR_NODEVICE);
+    EXPECT_MM(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
 }
 
 TEST_F(MidiOutputTest, PendingOutputBlocksUnprepareAndCloseUntilReset) {
@@ -88,19 +88,19 @@ TEST_F(MidiOutputTest, PendingOutputBlocksUnprepareAndCloseUntilReset) {
     open(0);
     Bytes data = pattern(1000);
     send(data);
-    ASSERT_TRUE(waitUntil([&] { return sim.writeCalls(0) > 0; }));
+    ASSERT_TRUE(waitFor([&] { return sim.writeCalls(0) > 0; }));
     EXPECT_FALSE(done());
-    EXPECT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
-    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
-    EXPECT_EQ(midiOutClose(handle), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MIDIERR_STILLPLAYING);
+    EXPECT_MM(midiOutClose(handle), MIDIERR_STILLPLAYING);
 
     // The reset returns only once the port no longer reads the data.
-    ASSERT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    ASSERT_MM(midiOutReset(handle), MMSYSERR_NOERROR);
     EXPECT_TRUE(done());
     EXPECT_FALSE(MidiHdrFlags(hdr) & MHDR_INQUEUE);
     EXPECT_TRUE(sim.capturedBytes(0).empty());
-    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
     handle = nullptr;
 }
 
@@ -108,15 +108,15 @@ TEST_F(MidiOutputTest, ResetStopsAPacedMessageMidway) {
     open(1);
     Bytes data = pattern(65536);  // about 21 s on the wire
     send(data);
-    ASSERT_TRUE(waitUntil([&] { return !sim.captured(1).empty(); }));
-    ASSERT_EQ(midiOutReset(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waitFor([&] { return !sim.captured(1).empty(); }));
+    ASSERT_MM(midiOutReset(handle), MMSYSERR_NOERROR);
     EXPECT_TRUE(done());
     EXPECT_EQ(sim.discards(1), 1u);  // what the system still holds is dropped too
     const std::size_t sent = sim.capturedBytes(1).size();
     EXPECT_LT(sent, data.size());
-    EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
     // Nothing more leaves after the reset.
-    EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
     handle = nullptr;
     EXPECT_EQ(sim.capturedBytes(1).size(), sent);
 }
@@ -133,15 +133,15 @@ TEST_F(MidiOutputTest, APortKnownGoneHandsTheHeaderBackAtOnceUnfinished) {
         Bytes data = pattern(65536);  // 21 s on the wire
         send(data);
         if (midway) {
-            ASSERT_TRUE(waitUntil([&] { return sim.capturedBytes(1).size() >= 64; }));
+            ASSERT_TRUE(waitFor([&] { return sim.capturedBytes(1).size() >= 64; }));
             sim.removeOutput(1);
         }
-        ASSERT_TRUE(waitUntil([&] { return done(); }));
+        ASSERT_TRUE(waitFor([&] { return done(); }));
         EXPECT_LT(MidiHdrOffset(hdr), data.size());
         EXPECT_EQ(MidiHdrOffset(hdr), sim.capturedBytes(id).size());
         EXPECT_FALSE(MidiHdrFlags(hdr) & MHDR_INQUEUE);
-        EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-        EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+        EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+        EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
         handle = nullptr;
     }
 }
@@ -151,24 +151,24 @@ TEST_F(MidiOutputTest, HeaderRules) {
     Bytes data = pattern(8);
     hdr.lpData = reinterpret_cast<char*>(data.data());
     hdr.dwBufferLength = 8;
-    EXPECT_EQ(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_UNPREPARED);
-    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr - 1), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiOutPrepareHeader(handle, nullptr, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiOutLongMsg(handle, &hdr, kHdr), MIDIERR_UNPREPARED);
+    EXPECT_MM(midiOutPrepareHeader(handle, &hdr, kHdr - 1), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiOutPrepareHeader(handle, nullptr, kHdr), MMSYSERR_INVALPARAM);
     MIDIHDR noData{};
-    EXPECT_EQ(midiOutPrepareHeader(handle, &noData, kHdr), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutPrepareHeader(handle, &noData, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutPrepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
 
     const HMIDIOUT bogus = reinterpret_cast<HMIDIOUT>(&hdr);
-    EXPECT_EQ(midiOutLongMsg(bogus, &hdr, kHdr), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiOutReset(bogus), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(midiOutClose(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiOutLongMsg(bogus, &hdr, kHdr), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiOutReset(bogus), MMSYSERR_INVALHANDLE);
+    EXPECT_MM(midiOutClose(bogus), MMSYSERR_INVALHANDLE);
 
     HMIDIOUT h = nullptr;
-    EXPECT_EQ(midiOutOpen(nullptr, 0, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
-    EXPECT_EQ(midiOutOpen(&h, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
-    EXPECT_EQ(midiOutOpen(&h, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_MM(midiOutOpen(nullptr, 0, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_MM(midiOutOpen(&h, 1, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
+    EXPECT_MM(midiOutOpen(&h, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
 }
 
 // Checks arrivals against a model of the wire behind a buffer of `backlog`
@@ -202,16 +202,16 @@ TEST_F(MidiOutputTest, PacedPortNeverGetsMoreThanTheWireCarries) {
         Bytes data = pattern(stall ? 1200 : 800);
         send(data);
         if (stall) {
-            ASSERT_TRUE(waitUntil([&] { return wire.capturedBytes(0).size() >= 300; }));
+            ASSERT_TRUE(waitFor([&] { return wire.capturedBytes(0).size() >= 300; }));
             wire.setOutputStalled(0, true);
             std::this_thread::sleep_for(std::chrono::milliseconds(400));  // 1,250 bytes of wire time
             wire.setOutputStalled(0, false);
         }
-        ASSERT_TRUE(waitUntil([&] { return done(); }));
+        ASSERT_TRUE(waitFor([&] { return done(); }));
         EXPECT_EQ(wire.capturedBytes(0), data);
         expectTheWireKeepsUp(wire.captured(0), 64);
-        EXPECT_EQ(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
-        EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
+        EXPECT_MM(midiOutUnprepareHeader(handle, &hdr, kHdr), MMSYSERR_NOERROR);
+        EXPECT_MM(midiOutClose(handle), MMSYSERR_NOERROR);
         handle = nullptr;
     }
 }

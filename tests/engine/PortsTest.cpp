@@ -4,27 +4,27 @@
 #include <set>
 #include <string>
 
-#include "EngineTestSupport.h"
+#include "engine/EngineTestSupport.h"
 
-using namespace enginetest;
+using namespace zuxtest;
 
 namespace {
 
 std::string inName(UINT id) {
     MIDIINCAPSA caps{};
-    EXPECT_EQ(midiInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR) << "input " << id;
+    EXPECT_MM(midiInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR) << "input " << id;
     return caps.szPname;
 }
 
 std::string outName(UINT id) {
     MIDIOUTCAPSA caps{};
-    EXPECT_EQ(midiOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR) << "output " << id;
+    EXPECT_MM(midiOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR) << "output " << id;
     return caps.szPname;
 }
 
 std::string systemReason() {
     char text[256];
-    EXPECT_EQ(midiGetSystemReasonA(text, sizeof text), MMSYSERR_NOERROR);
+    EXPECT_MM(midiGetSystemReasonA(text, sizeof text), MMSYSERR_NOERROR);
     return text;
 }
 
@@ -38,7 +38,7 @@ MMRESULT sendThrough(UINT id) {
     hdr.dwBufferLength = sizeof data;
     midiOutPrepareHeader(h, &hdr, sizeof hdr);
     midiOutLongMsg(h, &hdr, sizeof hdr);
-    EXPECT_TRUE(waitUntil([&] { return MidiHdrFlags(hdr) & MHDR_DONE; }));
+    EXPECT_TRUE(waitFor([&] { return MidiHdrFlags(hdr) & MHDR_DONE; }));
     midiOutUnprepareHeader(h, &hdr, sizeof hdr);
     return midiOutClose(h);
 }
@@ -71,16 +71,16 @@ TEST_F(PortsTest, IdsRunThroughTheTransportsInOrder) {
     EXPECT_EQ(outName(0), "A out 0");
     EXPECT_EQ(outName(2), "B out 0");
     MIDIINCAPSA in{};
-    EXPECT_EQ(midiInGetDevCapsA(3, &in, sizeof in), MMSYSERR_BADDEVICEID);
+    EXPECT_MM(midiInGetDevCapsA(3, &in, sizeof in), MMSYSERR_BADDEVICEID);
 
     // Opening an ID reaches the port it names.
     Recorder rec;
     HMIDIIN h = nullptr;
-    ASSERT_EQ(midiInOpen(&h, 2, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInOpen(&h, 2, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
     EXPECT_TRUE(b.inputOpen(1));
     EXPECT_FALSE(b.inputOpen(0));
     EXPECT_FALSE(a.inputOpen(0));
-    EXPECT_EQ(midiInClose(h), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInClose(h), MMSYSERR_NOERROR);
 
     // Only a count lists the ports afresh.
     a.addInput({.name = "A in 1"});
@@ -106,14 +106,14 @@ TEST_F(PortsTest, AnIdOpensThePortItWasListedForOrNone) {
 
     first.addOutput({.name = "USB MIDI Interface"});  // plugged in: every later position moves
     second.removeOutput(0);                           // aaa quits
-    EXPECT_EQ(sendThrough(2), MMSYSERR_NOERROR);
+    EXPECT_MM(sendThrough(2), MMSYSERR_NOERROR);
     EXPECT_EQ(second.capturedBytes(1), (Bytes{0xF0, 0x7D, 0x01, 0xF7}));  // bbb, as listed
     EXPECT_TRUE(second.capturedBytes(2).empty());
     EXPECT_TRUE(first.capturedBytes(1).empty());
 
     // A listed port that is gone opens nothing, and says so.
     HMIDIOUT h = nullptr;
-    EXPECT_EQ(midiOutOpen(&h, 1, 0, 0, CALLBACK_NULL), MIDIERR_PORTGONE);
+    EXPECT_MM(midiOutOpen(&h, 1, 0, 0, CALLBACK_NULL), MIDIERR_PORTGONE);
     EXPECT_EQ(h, nullptr);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_FALSE(second.outputOpen(i));
     EXPECT_FALSE(first.outputOpen(1));
@@ -125,7 +125,7 @@ TEST_F(PortsTest, AnIdOpensThePortItWasListedForOrNone) {
     first.removeInput(0);
     HMIDIIN in = nullptr;
     Recorder rec;
-    EXPECT_EQ(midiInOpen(&in, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MIDIERR_PORTGONE);
+    EXPECT_MM(midiInOpen(&in, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MIDIERR_PORTGONE);
     EXPECT_FALSE(second.inputOpen(0));
 }
 
@@ -137,18 +137,18 @@ TEST_F(PortsTest, APortIsClaimedByWhoItIsNotWhereItIsListed) {
     midi::setTransports({&t});
     ASSERT_EQ(midiOutGetNumDevs(), 2u);
     HMIDIOUT synth = nullptr;
-    ASSERT_EQ(midiOutOpen(&synth, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_MM(midiOutOpen(&synth, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
 
     t.removeOutput(0);
     t.addOutput({.name = "Sequencer"});
     ASSERT_EQ(midiOutGetNumDevs(), 2u);
     ASSERT_EQ(outName(0), "Synth");
     HMIDIOUT h = nullptr;
-    EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
-    EXPECT_EQ(sendThrough(1), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_MM(sendThrough(1), MMSYSERR_NOERROR);
     EXPECT_EQ(t.capturedBytes(2), (Bytes{0xF0, 0x7D, 0x01, 0xF7}));
-    EXPECT_EQ(midiOutClose(synth), MMSYSERR_NOERROR);
-    EXPECT_EQ(sendThrough(0), MMSYSERR_NOERROR);
+    EXPECT_MM(midiOutClose(synth), MMSYSERR_NOERROR);
+    EXPECT_MM(sendThrough(0), MMSYSERR_NOERROR);
 }
 
 TEST_F(PortsTest, APortWhoseOpenThrowsIsFreeAgain) {
@@ -177,29 +177,29 @@ TEST_F(PortsTest, FailingQueryAndOpenGiveTheirResultsAndTheSystemsReason) {
 
     MIDIINCAPSA in{};
     std::memcpy(in.szPname, "untouched", 10);
-    EXPECT_EQ(midiInGetDevCapsA(1, &in, sizeof in), MMSYSERR_NODRIVER);
+    EXPECT_MM(midiInGetDevCapsA(1, &in, sizeof in), MMSYSERR_NODRIVER);
     EXPECT_STREQ(in.szPname, "untouched");
     EXPECT_EQ(inName(2), "Busy in");
     MIDIOUTCAPSA out{};
-    EXPECT_EQ(midiOutGetDevCapsA(0, &out, sizeof out), MMSYSERR_ERROR);
+    EXPECT_MM(midiOutGetDevCapsA(0, &out, sizeof out), MMSYSERR_ERROR);
     EXPECT_EQ(outName(1), "Busy out");
-    EXPECT_EQ(midiInGetDevCapsA(0, &in, sizeof in - 1), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiOutGetDevCapsA(0, nullptr, sizeof out), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInGetDevCapsA(0, &in, sizeof in - 1), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiOutGetDevCapsA(0, nullptr, sizeof out), MMSYSERR_INVALPARAM);
 
     HMIDIIN hi = nullptr;
     HMIDIOUT ho = nullptr;
     Recorder rec;
-    EXPECT_EQ(midiInOpen(&hi, 2, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
+    EXPECT_MM(midiInOpen(&hi, 2, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_ALLOCATED);
     EXPECT_EQ(systemReason(), "ALSA: Device or resource busy");
-    EXPECT_EQ(midiOutOpen(&ho, 1, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_MM(midiOutOpen(&ho, 1, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
     EXPECT_EQ(systemReason(), "");  // this failure came with none
     EXPECT_EQ(hi, nullptr);
     EXPECT_EQ(ho, nullptr);
     // A refused open leaves the port free for the next try.
-    ASSERT_EQ(midiInOpen(&hi, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInClose(hi), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInOpen(&hi, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInClose(hi), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInOpen(&hi, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInClose(hi), MMSYSERR_NOERROR);
+    ASSERT_MM(midiInOpen(&hi, 0, rec.proc(), rec.instance(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInClose(hi), MMSYSERR_NOERROR);
 }
 
 TEST_F(PortsTest, LongNamesAreCutSoTheyStillTellThePortsApart) {
@@ -219,10 +219,10 @@ TEST_F(PortsTest, MapperCapabilities) {
     midi::SimulatedTransport t;
     midi::setTransports({&t});
     MIDIOUTCAPSA caps{};
-    EXPECT_EQ(midiOutGetDevCapsA(MIDI_MAPPER, &caps, sizeof caps), MIDIERR_NODEVICE);
+    EXPECT_MM(midiOutGetDevCapsA(MIDI_MAPPER, &caps, sizeof caps), MIDIERR_NODEVICE);
     t.addOutput({.name = "Out"});
     ASSERT_EQ(midiOutGetNumDevs(), 1u);
-    ASSERT_EQ(midiOutGetDevCapsA(MIDI_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
+    ASSERT_MM(midiOutGetDevCapsA(MIDI_MAPPER, &caps, sizeof caps), MMSYSERR_NOERROR);
     EXPECT_STREQ(caps.szPname, "MIDI Mapper");
 }
 
@@ -235,7 +235,7 @@ TEST(ErrorText, EveryCodeHasItsOwnTerminatedTextForBothDirections) {
     for (MMRESULT code : codes) {
         char text[256];
         std::memset(text, 'X', sizeof text);
-        EXPECT_EQ(midiInGetErrorTextA(code, text, sizeof text), MMSYSERR_NOERROR) << code;
+        EXPECT_MM(midiInGetErrorTextA(code, text, sizeof text), MMSYSERR_NOERROR) << code;
         ASSERT_NE(std::memchr(text, 0, sizeof text), nullptr) << code;
         EXPECT_GT(std::strlen(text), 0u) << code;
         // The same texts serve inputs and outputs.
@@ -243,7 +243,7 @@ TEST(ErrorText, EveryCodeHasItsOwnTerminatedTextForBothDirections) {
         EXPECT_EQ(std::string(text).find("output"), std::string::npos) << text;
         texts.insert(text);
         char out[256];
-        EXPECT_EQ(midiOutGetErrorTextA(code, out, sizeof out), MMSYSERR_NOERROR);
+        EXPECT_MM(midiOutGetErrorTextA(code, out, sizeof out), MMSYSERR_NOERROR);
         EXPECT_STREQ(out, text);
     }
     EXPECT_EQ(texts.size(), std::size(codes));
@@ -254,18 +254,18 @@ TEST(ErrorText, CutToCapacityAndUnknownCodes) {
     midiInGetErrorTextA(MMSYSERR_ALLOCATED, full, sizeof full);
     char small[9];
     std::memset(small, 'X', sizeof small);
-    EXPECT_EQ(midiInGetErrorTextA(MMSYSERR_ALLOCATED, small, 8), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInGetErrorTextA(MMSYSERR_ALLOCATED, small, 8), MMSYSERR_NOERROR);
     EXPECT_EQ(std::string(small), std::string(full, 7));
     EXPECT_EQ(small[8], 'X');  // nothing past the capacity
 
     char one[1] = {'X'};
-    EXPECT_EQ(midiInGetErrorTextA(MMSYSERR_ALLOCATED, one, 1), MMSYSERR_NOERROR);
+    EXPECT_MM(midiInGetErrorTextA(MMSYSERR_ALLOCATED, one, 1), MMSYSERR_NOERROR);
     EXPECT_EQ(one[0], '\0');
-    EXPECT_EQ(midiInGetErrorTextA(MMSYSERR_ALLOCATED, one, 0), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(midiInGetErrorTextA(MMSYSERR_ALLOCATED, nullptr, 10), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInGetErrorTextA(MMSYSERR_ALLOCATED, one, 0), MMSYSERR_INVALPARAM);
+    EXPECT_MM(midiInGetErrorTextA(MMSYSERR_ALLOCATED, nullptr, 10), MMSYSERR_INVALPARAM);
 
     char text[256];
-    EXPECT_EQ(midiInGetErrorTextA(12345, text, sizeof text), MMSYSERR_BADERRNUM);
+    EXPECT_MM(midiInGetErrorTextA(12345, text, sizeof text), MMSYSERR_BADERRNUM);
     EXPECT_NE(std::string(text).find("12345"), std::string::npos);
 }
 

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "midi/InputParser.h"
+#include "support/Bytes.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using zuxtest::Bytes;
 
 void check(bool ok) {
     if (!ok) std::abort();

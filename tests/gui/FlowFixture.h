@@ -19,15 +19,14 @@
 #include "midi/TransferState.h"
 #include "receive/Reception.h"
 #include "support/AppFixture.h"
+#include "support/Bytes.h"
 #include "support/BlockAllocations.h"
 #include "support/Dialogs.h"
 #include "support/QtPrinters.h"
 #include "vcl/BitBtn.h"
 #include "vcl/FileDialogs.h"
 
-namespace flows {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace zuxtest {
 
 // A file dialog that answers from the test instead of the user: a name to
 // confirm, or nothing to cancel. `onExecute` runs while it is "open".
@@ -60,7 +59,7 @@ struct CaseName {
     }
 };
 
-inline QString ErrorTextOf(MMRESULT result) {
+inline QString errorTextOf(MMRESULT result) {
     char text[256] = {};
     midiInGetErrorTextA(result, text, sizeof text);
     return QString::fromLocal8Bit(text);
@@ -73,12 +72,12 @@ protected:
     ScriptedDialog<vcl::TOpenDialog>* openDialog = nullptr;
     QTemporaryDir dir;
 
-    // The window waits for Open, since each test sets up its own ports.
+    // The window waits for openWithPorts, since each test sets up its own ports.
     void SetUp() override {}
     void beforeWindow() override { midi::setTransports({&sim}); }
 
     // Creates the window over `inputs` and `outputs`.
-    void Open(std::vector<midi::SimulatedTransport::Port> inputs,
+    void openWithPorts(std::vector<midi::SimulatedTransport::Port> inputs,
               std::vector<midi::SimulatedTransport::Port> outputs) {
         for (auto& p : inputs) sim.addInput(p);
         for (auto& p : outputs) sim.addOutput(p);
@@ -86,14 +85,14 @@ protected:
     }
 
     // The usual setup: one input, one output, both chosen.
-    void OpenWithPorts(bool chooseIn = true, bool chooseOut = true) {
-        Open({{"Sim In"}}, {{"Sim Out"}});
+    void openWithOnePortEach(bool chooseIn = true, bool chooseOut = true) {
+        openWithPorts({{"Sim In"}}, {{"Sim Out"}});
         if (chooseIn) choose(form->ComboBox2, 0);
         if (chooseOut) choose(form->ComboBox1, 0);
     }
 
     // Replaces the form's file dialogs with scripted ones (the form deletes them).
-    void ScriptDialogs() {
+    void scriptDialogs() {
         saveDialog = new ScriptedDialog<vcl::TSaveDialog>(form);
         delete form->SaveDialog1;
         form->SaveDialog1 = saveDialog;
@@ -103,17 +102,17 @@ protected:
     }
 
     // Waits for a reception to end: Log Clear comes back with its last step.
-    bool WaitEnded() {
+    bool waitEnded() {
         return QTest::qWaitFor([this] { return form->Button3->isEnabled(); }, 10000);
     }
 
-    QString Path(const QString& name) const { return dir.filePath(name); }
+    QString path(const QString& name) const { return dir.filePath(name); }
 
     void TearDown() override {
         closeWindow();
         midi::setTransports({});
-        EXPECT_EQ(zuxtest::LiveBlocks(), 0);
+        EXPECT_EQ(zuxtest::liveBlocks(), 0);
     }
 };
 
-}  // namespace flows
+}  // namespace zuxtest

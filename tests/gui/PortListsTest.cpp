@@ -1,8 +1,8 @@
 // The port lists: what they hold after start-up, and which button a choice enables.
 #include "support/TestFiles.h"
-#include "tests/gui/FlowFixture.h"
+#include "gui/FlowFixture.h"
 
-namespace flows {
+namespace zuxtest {
 namespace {
 
 using Port = midi::SimulatedTransport::Port;
@@ -15,7 +15,7 @@ struct Entry {
 
 void PrintTo(const Entry& e, std::ostream* os) { *os << e.text.toStdString() << " #" << e.id; }
 
-std::vector<Entry> Entries(QComboBox* list) {
+std::vector<Entry> entries(QComboBox* list) {
     std::vector<Entry> out;
     for (int i = 0; i < list->count(); ++i)
         out.push_back({list->itemText(i), list->itemData(i).toInt()});
@@ -32,7 +32,7 @@ void PrintTo(const Lists& l, std::ostream* os) { *os << l.name; }
 
 const char kLongName[] = "A name of exactly 31 characters";  // 31 without the NUL
 
-std::vector<Lists> Cases() {
+std::vector<Lists> cases() {
     const MMRESULT broken = MMSYSERR_NODRIVER;
     return {
         {"NoPorts", {}, {}, {}, {{"MIDI Mapper", -1}}},
@@ -51,21 +51,21 @@ class PortLists : public FlowTest, public ::testing::WithParamInterface<Lists> {
 
 TEST_P(PortLists, HoldEveryReadablePortAndSelectNothing) {
     const Lists& c = GetParam();
-    Open(c.inputs, c.outputs);
-    EXPECT_EQ(Entries(form->ComboBox2), c.in);
-    EXPECT_EQ(Entries(form->ComboBox1), c.out);
+    openWithPorts(c.inputs, c.outputs);
+    EXPECT_EQ(entries(form->ComboBox2), c.in);
+    EXPECT_EQ(entries(form->ComboBox1), c.out);
     EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
     EXPECT_EQ(form->ComboBox2->currentIndex(), -1);
     EXPECT_FALSE(form->Button1->isEnabled());
     EXPECT_FALSE(form->Button2->isEnabled());
 }
 
-INSTANTIATE_TEST_SUITE_P(, PortLists, ::testing::ValuesIn(Cases()), CaseName());
+INSTANTIATE_TEST_SUITE_P(, PortLists, ::testing::ValuesIn(cases()), CaseName());
 
 using PortListsTest = FlowTest;
 
 TEST_F(PortListsTest, EachChoiceEnablesItsOwnButtonOnly) {
-    Open({{"In"}}, {});
+    openWithPorts({{"In"}}, {});
     choose(form->ComboBox2, 0);
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Button1->isEnabled());
@@ -78,10 +78,10 @@ TEST_F(PortListsTest, EachChoiceEnablesItsOwnButtonOnly) {
 }
 
 TEST_F(PortListsTest, TheEntrysDeviceIdNamesThePortNotItsPosition) {
-    Open({}, {{"Out 0"}, {"Out 1", false, MMSYSERR_NODRIVER}, {"Out 2"}});
+    openWithPorts({}, {{"Out 0"}, {"Out 1", false, MMSYSERR_NODRIVER}, {"Out 2"}});
     choose(form->ComboBox1, 1);
-    ScriptDialogs();
-    const QString file = Path("dump.ZUX");
+    scriptDialogs();
+    const QString file = path("dump.ZUX");
     ASSERT_TRUE(zuxtest::writeFile(file, QByteArrayView("\xF0\x7D\x10\x7E\xF7", 5)));
     openDialog->answer = file;
     QTest::mouseClick(form->Button1, Qt::LeftButton);
@@ -92,4 +92,4 @@ TEST_F(PortListsTest, TheEntrysDeviceIdNamesThePortNotItsPosition) {
 }
 
 }  // namespace
-}  // namespace flows
+}  // namespace zuxtest

@@ -6,30 +6,12 @@
 #include <QFile>
 
 #include "receive/Reception.h"
-#include "tests/gui/FlowFixture.h"
+#include "gui/FlowFixture.h"
 
-namespace flows {
+namespace zuxtest {
 namespace {
 
-// A SysEx of `total` bytes (F0 and F7 included) whose fourth byte is `fourth`.
-Bytes Sysex(std::size_t total, std::uint8_t fourth) {
-    Bytes b(total);
-    for (std::size_t i = 0; i < total; ++i) b[i] = static_cast<std::uint8_t>(i & 0x7F);
-    b[0] = 0xF0;
-    b[1] = 0x7D;
-    b[2] = 0x10;
-    b[3] = fourth;
-    b[total - 1] = 0xF7;
-    return b;
-}
-
-Bytes Join(const Bytes& a, const Bytes& b) {
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
-
-Bytes Slice(const Bytes& b, std::size_t from, std::size_t to) {
+Bytes slice(const Bytes& b, std::size_t from, std::size_t to) {
     return Bytes(b.begin() + from, b.begin() + to);
 }
 
@@ -56,27 +38,27 @@ struct Course {
     bool outChosen = true;
 };
 
-const Bytes kFirst = Sysex(20, 0x01);
-const Bytes kSecond = Sysex(30, 0x02);
-const Bytes kHuge = Sysex(70000, 0x01);
-const Bytes kWhole = Sysex(65536, 0x01);
-const Bytes kLarge = Sysex(40000, 0x01);
-const Bytes kRest = Sysex(30000, 0x02);
+const Bytes kFirst = sysex(20, 1, 0x01);
+const Bytes kSecond = sysex(30, 1, 0x02);
+const Bytes kHuge = sysex(70000, 1, 0x01);
+const Bytes kWhole = sysex(65536, 1, 0x01);
+const Bytes kLarge = sysex(40000, 1, 0x01);
+const Bytes kRest = sysex(30000, 1, 0x02);
 
-std::vector<Course> Courses() {
+std::vector<Course> courses() {
     using S = Step;
     const Bytes broken = {0xF0, 0x7D, 0x10, 0x01, 0x02, 0x90, 0x3C, 0x7F};
     return {
         {.name = "marker in the first return", .steps = {{S::Inject, kMarkerDump}}, .longDataCount = 1,
          .data = kMarkerDump},
         {.name = "marker dump split over chunks",
-         .steps = {{S::Inject, Slice(kMarkerDump, 0, 2)}, {S::Ticks}, {S::Inject, Slice(kMarkerDump, 2, 7)}},
+         .steps = {{S::Inject, slice(kMarkerDump, 0, 2)}, {S::Ticks}, {S::Inject, slice(kMarkerDump, 2, 7)}},
          .longDataCount = 1, .data = kMarkerDump, .outChosen = false},
         {.name = "two returns", .steps = {{S::Inject, kFirst}, {S::Inject, kSecond}}, .longDataCount = 3,
-         .data = Join(kFirst, kSecond)},
+         .data = join(kFirst, kSecond)},
         {.name = "three bytes over a stale marker",
          .steps = {{S::StaleMarker}, {S::Inject, {0xF0, 0x7D, 0xF7}}, {S::Ticks}, {S::Inject, kFirst}},
-         .longDataCount = 3, .data = Join({0xF0, 0x7D, 0xF7}, kFirst), .outChosen = false},
+         .longDataCount = 3, .data = join({0xF0, 0x7D, 0xF7}, kFirst), .outChosen = false},
         {.name = "short messages and real-time bytes",
          .steps = {{S::Inject, {0x90, 0x3C, 0x7F, 0x80, 0x3C, 0x00, 0xF8, 0xFE}},
                    {S::Inject, {0xF0, 0x7D, 0x10, 0xF8, 0x7E, 0xFE, 0x01, 0xF7}}},
@@ -90,7 +72,7 @@ std::vector<Course> Courses() {
         {.name = "a broken SysEx ends it: data lost",
          .steps = {{S::Inject, broken}}, .ends = Ends::DataLost},
         {.name = "bytes lost inside the dump end it: data lost",
-         .steps = {{S::Inject, Slice(kFirst, 0, 8)}, {S::LoseBytes}, {S::Inject, Slice(kFirst, 8, 20)}},
+         .steps = {{S::Inject, slice(kFirst, 0, 8)}, {S::LoseBytes}, {S::Inject, slice(kFirst, 8, 20)}},
          .ends = Ends::DataLost},
         // They may have been a whole message of the dump.
         {.name = "bytes lost between the two messages end it too",
@@ -100,27 +82,27 @@ std::vector<Course> Courses() {
          .steps = {{S::Inject, broken}, {S::Stop}}, .ends = Ends::Canceled},
         // The teardown hands back what the header holds; it is not saved.
         {.name = "the port goes away mid-dump",
-         .steps = {{S::Inject, kFirst}, {S::Inject, Slice(kSecond, 0, 10)}, {S::RemovePort}},
-         .ends = Ends::PortLost, .longDataCount = 2, .data = Join(kFirst, Slice(kSecond, 0, 10))},
+         .steps = {{S::Inject, kFirst}, {S::Inject, slice(kSecond, 0, 10)}, {S::RemovePort}},
+         .ends = Ends::PortLost, .longDataCount = 2, .data = join(kFirst, slice(kSecond, 0, 10))},
         {.name = "the port goes away after the dump was complete",
          .steps = {{S::Inject, kMarkerDump}, {S::AwaitReturns, {}, 1}, {S::RemovePort}}, .longDataCount = 1,
          .data = kMarkerDump},
         {.name = "a SysEx longer than the block", .steps = {{S::Inject, kHuge}}, .longDataCount = 1,
-         .data = Slice(kHuge, 0, 65536), .overflow = true},
+         .data = slice(kHuge, 0, 65536), .overflow = true},
         {.name = "a SysEx that fills the block exactly", .steps = {{S::Inject, kWhole}}, .longDataCount = 1,
          .data = kWhole},
         {.name = "a second return that does not fit", .steps = {{S::Inject, kLarge}, {S::Inject, kRest}},
-         .longDataCount = 2, .data = Slice(Join(kLarge, kRest), 0, 65536), .overflow = true, .outChosen = false},
+         .longDataCount = 2, .data = slice(join(kLarge, kRest), 0, 65536), .overflow = true, .outChosen = false},
     };
 }
 
 class ReceptionTest : public FlowTest {
 protected:
-    void ClickReceive() {
+    void clickReceive() {
         ASSERT_TRUE(form->Button2->isEnabled());
         QTest::mouseClick(form->Button2, Qt::LeftButton);
     }
-    static bool AwaitReturns(int returns) {
+    static bool awaitReturns(int returns) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (LongDataCount.load() < returns) {
             if (std::chrono::steady_clock::now() > until) return false;
@@ -128,7 +110,7 @@ protected:
         }
         return true;
     }
-    void ExpectIdleControls(bool outChosen) {
+    void expectIdleControls(bool outChosen) {
         EXPECT_FALSE(form->Timer1->isActive());
         EXPECT_FALSE(form->BitBtn1->isEnabled());
         EXPECT_TRUE(form->Button2->isEnabled());
@@ -145,14 +127,14 @@ void PrintTo(const Course& course, std::ostream* os) { *os << course.name; }
 
 TEST_P(ReceptionCourse, EndsAsExpected) {
     const Course& course = GetParam();
-    OpenWithPorts(true, course.outChosen);
-    ScriptDialogs();
-    const QString file = Path("dump.ZUX");
+    openWithOnePortEach(true, course.outChosen);
+    scriptDialogs();
+    const QString file = path("dump.ZUX");
     saveDialog->answer = file;
     Bytes dataAtSave;
     saveDialog->onExecute = [&] { dataAtSave.assign(DataBuf, DataBuf + DataLen.load()); };
 
-    ClickReceive();
+    clickReceive();
     EXPECT_EQ(log(), QStringList{"RECEIVE:waiting"});
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_TRUE(form->BitBtn1->isEnabled());
@@ -163,7 +145,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
     for (const Step& step : course.steps) {
         switch (step.kind) {
         case Step::Inject: EXPECT_TRUE(sim.inject(0, step.bytes)); break;
-        case Step::AwaitReturns: ASSERT_TRUE(AwaitReturns(step.returns)); break;
+        case Step::AwaitReturns: ASSERT_TRUE(awaitReturns(step.returns)); break;
         case Step::Stop: QTest::mouseClick(form->BitBtn1, Qt::LeftButton); break;
         case Step::Ticks: QTest::qWait(350); break;
         case Step::StaleMarker: DataBuf[3] = 0x7E; break;
@@ -171,7 +153,7 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
         case Step::RemovePort: sim.removeInput(0); break;
         }
     }
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_TRUE(waitEnded());
 
     EXPECT_EQ(LongDataCount.load(), course.longDataCount);
     EXPECT_EQ(DataLen.load(), course.data.size());
@@ -194,43 +176,43 @@ TEST_P(ReceptionCourse, EndsAsExpected) {
         EXPECT_EQ(Bytes(content.begin(), content.end()), course.data);
     }
     EXPECT_EQ(log(), expected);
-    ExpectIdleControls(course.outChosen);
+    expectIdleControls(course.outChosen);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(Courses()), CaseName());
+INSTANTIATE_TEST_SUITE_P(, ReceptionCourse, ::testing::ValuesIn(courses()), CaseName());
 
 TEST_F(ReceptionTest, FailedOpenShowsTheErrorAndChangesNothing) {
-    Open({{.name = "Busy In", .openResult = MMSYSERR_ALLOCATED}}, {{.name = "Sim Out"}});
+    openWithPorts({{.name = "Busy In", .openResult = MMSYSERR_ALLOCATED}}, {{.name = "Sim Out"}});
     choose(form->ComboBox2, 0);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
-    ClickReceive();
+    clickReceive();
 
     EXPECT_TRUE(box.shown);
     EXPECT_EQ(box.caption, "error");
-    EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_ALLOCATED));
+    EXPECT_EQ(box.text, errorTextOf(MMSYSERR_ALLOCATED));
     EXPECT_FALSE(box.text.isEmpty());
     EXPECT_EQ(log(), QStringList{});
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->BitBtn1->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::liveBlocks(), 0);
 
     // RECEIVE stays usable: a further click tries again.
     box = {};
     zuxtest::answerMessageBox(box);
-    ClickReceive();
+    clickReceive();
     EXPECT_TRUE(box.shown);
 }
 
 // Unplugged after the window listed it: the ID must not open another port.
 TEST_F(ReceptionTest, APortGoneSinceListedIsReportedAndNothingElseOpens) {
-    Open({{.name = "In A"}, {.name = "In B"}}, {{.name = "Sim Out"}});
+    openWithPorts({{.name = "In A"}, {.name = "In B"}}, {{.name = "Sim Out"}});
     choose(form->ComboBox2, 0);
     sim.removeInput(0);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
-    ClickReceive();
+    clickReceive();
 
     EXPECT_EQ(box.caption, "error");
     EXPECT_EQ(box.text, "The MIDI port is no longer available.");
@@ -241,27 +223,27 @@ TEST_F(ReceptionTest, APortGoneSinceListedIsReportedAndNothingElseOpens) {
 }
 
 TEST_F(ReceptionTest, NoMemoryClosesThePortAgain) {
-    OpenWithPorts(true, false);
-    zuxtest::FailNextBlockTakes(1);
+    openWithOnePortEach(true, false);
+    zuxtest::failNextBlockTakes(1);
     zuxtest::BoxSeen box;
     zuxtest::answerMessageBox(box);
-    ClickReceive();
-    zuxtest::FailNextBlockTakes(0);
+    clickReceive();
+    zuxtest::failNextBlockTakes(0);
 
     EXPECT_EQ(box.caption, "error");
-    EXPECT_EQ(box.text, ErrorTextOf(MMSYSERR_NOMEM));
+    EXPECT_EQ(box.text, errorTextOf(MMSYSERR_NOMEM));
     EXPECT_FALSE(sim.inputOpen(0));
     EXPECT_EQ(log(), QStringList{});
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(DataBuf, nullptr);
-    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::liveBlocks(), 0);
 }
 
 TEST_F(ReceptionTest, ListChangesDuringAReceptionEnableNothing) {
-    Open({{.name = "In A"}, {.name = "In B"}}, {{.name = "Out A"}});
+    openWithPorts({{.name = "In A"}, {.name = "In B"}}, {{.name = "Out A"}});
     choose(form->ComboBox2, 0);
-    ClickReceive();
+    clickReceive();
 
     choose(form->ComboBox2, 1);
     choose(form->ComboBox1, 0);
@@ -270,18 +252,18 @@ TEST_F(ReceptionTest, ListChangesDuringAReceptionEnableNothing) {
     EXPECT_FALSE(form->Button2->isEnabled());
 
     QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_TRUE(waitEnded());
     EXPECT_EQ(log().last(), "RECEIVE:canceled");
-    ExpectIdleControls(true);
+    expectIdleControls(true);
     // The port that was opened is the one chosen when RECEIVE was clicked.
     EXPECT_FALSE(sim.inputOpen(1));
 }
 
 TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
-    OpenWithPorts();
-    ScriptDialogs();
-    saveDialog->answer = Path("about.ZUX");
-    ClickReceive();
+    openWithOnePortEach();
+    scriptDialogs();
+    saveDialog->answer = path("about.ZUX");
+    clickReceive();
 
     zuxtest::BoxSeen about;
     zuxtest::answerMessageBox(about, [&] {
@@ -290,37 +272,37 @@ TEST_F(ReceptionTest, ADumpCompletingUnderTheAboutBoxIsStillSaved) {
     });
     form->About1->trigger();
 
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_TRUE(waitEnded());
     EXPECT_EQ(about.caption, "about");
     EXPECT_EQ(saveDialog->shown, 1);
-    EXPECT_EQ(log().last(), "RECEIVE:saved(" + Path("about.ZUX") + ")");
+    EXPECT_EQ(log().last(), "RECEIVE:saved(" + path("about.ZUX") + ")");
 }
 
 TEST_F(ReceptionTest, TheNextReceptionStartsAfresh) {
-    OpenWithPorts();
-    ScriptDialogs();
-    saveDialog->answer = Path("second.ZUX");
-    ClickReceive();
+    openWithOnePortEach();
+    scriptDialogs();
+    saveDialog->answer = path("second.ZUX");
+    clickReceive();
     ASSERT_TRUE(sim.inject(0, kHuge));  // cut, counted, then stopped
-    ASSERT_TRUE(AwaitReturns(1));
+    ASSERT_TRUE(awaitReturns(1));
     QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_TRUE(waitEnded());
 
-    ClickReceive();
+    clickReceive();
     ASSERT_TRUE(sim.inject(0, kMarkerDump));
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_TRUE(waitEnded());
     EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:canceled", "RECEIVE:waiting",
-                                  "RECEIVE:completed(7byte)", "RECEIVE:saved(" + Path("second.ZUX") + ")"}));
+                                  "RECEIVE:completed(7byte)", "RECEIVE:saved(" + path("second.ZUX") + ")"}));
     EXPECT_EQ(LongDataCount.load(), 1);
     EXPECT_EQ(StopRequest.load(), 0);
 }
 
 TEST_F(ReceptionTest, ClosingTheWindowEndsTheReceptionWithoutSaving) {
-    OpenWithPorts();
-    ScriptDialogs();
-    saveDialog->answer = Path("never.ZUX");
-    ClickReceive();
-    sim.inject(0, Slice(kFirst, 0, 10));  // a dump under way
+    openWithOnePortEach();
+    scriptDialogs();
+    saveDialog->answer = path("never.ZUX");
+    clickReceive();
+    sim.inject(0, slice(kFirst, 0, 10));  // a dump under way
 
     // What start-up does once the window is closed; a second call finds
     // nothing left to end.
@@ -330,12 +312,12 @@ TEST_F(ReceptionTest, ClosingTheWindowEndsTheReceptionWithoutSaving) {
 
     EXPECT_FALSE(sim.inputOpen(0));
     EXPECT_EQ(DataBuf, nullptr);
-    EXPECT_EQ(zuxtest::LiveBlocks(), 0);
+    EXPECT_EQ(zuxtest::liveBlocks(), 0);
     QTest::qWait(250);  // a tick due now must find nothing to do
     EXPECT_EQ(saveDialog->shown, 0);
     EXPECT_EQ(log(), QStringList{"RECEIVE:waiting"});
-    EXPECT_FALSE(QFile::exists(Path("never.ZUX")));
+    EXPECT_FALSE(QFile::exists(path("never.ZUX")));
 }
 
 }  // namespace
-}  // namespace flows
+}  // namespace zuxtest

@@ -13,29 +13,29 @@
 
 #include "receive/DumpFile.h"
 #include "support/TestFiles.h"
-#include "tests/gui/FlowFixture.h"
+#include "gui/FlowFixture.h"
 
-namespace flows {
+namespace zuxtest {
 namespace {
 
-QByteArray ReadAll(const QString& path) {
+QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-void WriteWithMode(const QString& path, const QByteArray& content, mode_t mode) {
+void writeWithMode(const QString& path, const QByteArray& content, mode_t mode) {
     ASSERT_TRUE(zuxtest::writeFile(path, content));
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
-mode_t ModeOf(const QString& path) {
+mode_t modeOf(const QString& path) {
     struct stat st {};
     stat(QFile::encodeName(path).constData(), &st);
     return st.st_mode & 07777;
 }
 
 // Files in `dir` besides the ones named.
-QStringList Leftovers(const QString& dir) {
+QStringList leftovers(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
@@ -62,13 +62,13 @@ private:
 
 const QByteArray kOld = "the only copy of an older dump";
 
-QByteArray Dump(int size) {
+QByteArray someBytes(int size) {
     QByteArray b(size, '\0');
     for (int i = 0; i < size; ++i) b[i] = static_cast<char>(i % 251);
     return b;
 }
 
-DumpWrite Write(const QString& path, const QByteArray& data) {
+DumpWrite writeDump(const QString& path, const QByteArray& data) {
     return WriteDumpFile(path, reinterpret_cast<const unsigned char*>(data.constData()),
                          static_cast<std::size_t>(data.size()));
 }
@@ -78,27 +78,27 @@ TEST(DumpFileTest, NewFileHoldsExactlyTheBytesWithTheUsualMode) {
     const mode_t oldMask = umask(027);  // not the common 022, so a fixed mode shows
     for (int size : {0, 1, 65536}) {
         const QString path = dir.filePath(QStringLiteral("new%1.ZUX").arg(size));
-        EXPECT_EQ(Write(path, Dump(size)), DumpWrite::Saved);
-        EXPECT_EQ(ReadAll(path), Dump(size));
-        EXPECT_EQ(ModeOf(path), 0640u);
+        EXPECT_EQ(writeDump(path, someBytes(size)), DumpWrite::Saved);
+        EXPECT_EQ(readAll(path), someBytes(size));
+        EXPECT_EQ(modeOf(path), 0640u);
     }
     umask(oldMask);
-    EXPECT_EQ(Leftovers(dir.path()).size(), 3);
+    EXPECT_EQ(leftovers(dir.path()).size(), 3);
 }
 
 TEST(DumpFileTest, ReplacedFileKeepsItsModeAndLink) {
     QTemporaryDir dir;
     const QString path = dir.filePath("old.ZUX");
-    WriteWithMode(path, kOld, 0640);
-    ASSERT_EQ(Write(path, Dump(100)), DumpWrite::Saved);
-    EXPECT_EQ(ReadAll(path), Dump(100));
-    EXPECT_EQ(ModeOf(path), 0640u);
+    writeWithMode(path, kOld, 0640);
+    ASSERT_EQ(writeDump(path, someBytes(100)), DumpWrite::Saved);
+    EXPECT_EQ(readAll(path), someBytes(100));
+    EXPECT_EQ(modeOf(path), 0640u);
 
     const QString link = dir.filePath("link.ZUX");
     ASSERT_TRUE(QFile::link(path, link));
-    ASSERT_EQ(Write(link, Dump(7)), DumpWrite::Saved);
+    ASSERT_EQ(writeDump(link, someBytes(7)), DumpWrite::Saved);
     EXPECT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(ReadAll(path), Dump(7));
+    EXPECT_EQ(readAll(path), someBytes(7));
 }
 
 // Any name the folder takes can be saved; a name it refuses is one that
@@ -119,14 +119,14 @@ TEST(DumpFileTest, NamesUpToTheLimitSaveAndRefusedNamesCannotOpen) {
     QStringList saved{};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.size());
-        EXPECT_EQ(Write(dir.filePath(c.name), Dump(10)), c.result);
+        EXPECT_EQ(writeDump(dir.filePath(c.name), someBytes(10)), c.result);
         if (c.result == DumpWrite::Saved) {
-            EXPECT_EQ(ReadAll(dir.filePath(c.name)), Dump(10));
+            EXPECT_EQ(readAll(dir.filePath(c.name)), someBytes(10));
             saved << c.name;
         }
     }
     saved.sort();
-    EXPECT_EQ(Leftovers(dir.path()), saved);
+    EXPECT_EQ(leftovers(dir.path()), saved);
 }
 
 // A link to a file not made yet: opening the link for writing would make
@@ -135,33 +135,33 @@ TEST(DumpFileTest, ALinkToNothingYetGetsItsTargetMade) {
     QTemporaryDir dir;
     const QString link = dir.filePath("latest.ZUX");
     ASSERT_TRUE(QFile::link(dir.filePath("backups/2026.ZUX"), link));
-    EXPECT_EQ(Write(link, Dump(5)), DumpWrite::CannotOpen);  // no such folder yet
+    EXPECT_EQ(writeDump(link, someBytes(5)), DumpWrite::CannotOpen);  // no such folder yet
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     ASSERT_TRUE(QDir(dir.path()).mkdir("backups"));
-    EXPECT_EQ(Write(link, Dump(5)), DumpWrite::Saved);
+    EXPECT_EQ(writeDump(link, someBytes(5)), DumpWrite::Saved);
     EXPECT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(ReadAll(dir.filePath("backups/2026.ZUX")), Dump(5));
-    EXPECT_EQ(Leftovers(dir.filePath("backups")), QStringList{"2026.ZUX"});
+    EXPECT_EQ(readAll(dir.filePath("backups/2026.ZUX")), someBytes(5));
+    EXPECT_EQ(leftovers(dir.filePath("backups")), QStringList{"2026.ZUX"});
 }
 
 TEST(DumpFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     QTemporaryDir dir;
     const QString path = dir.filePath("old.ZUX");
-    WriteWithMode(path, kOld, 0644);
+    writeWithMode(path, kOld, 0644);
 
     // In a child, so the limit cannot touch anything else this process writes.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         FileSizeLimit limit(1000);
-        _exit(Write(path, Dump(65536)) == DumpWrite::CannotMake ? 0 : 1);
+        _exit(writeDump(path, someBytes(65536)) == DumpWrite::CannotMake ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(ReadAll(path), kOld);
-    EXPECT_EQ(Leftovers(dir.path()), QStringList{"old.ZUX"});
+    EXPECT_EQ(readAll(path), kOld);
+    EXPECT_EQ(leftovers(dir.path()), QStringList{"old.ZUX"});
 }
 
 // The window: a marker dump received, then the save as the user answers it.
@@ -169,55 +169,55 @@ class SavingTest : public FlowTest {
 protected:
     const Bytes dump = {0xF0, 0x7D, 0x10, 0x7E, 0x0D, 0x0A, 0x1A, 0x00, 0xF7};
 
-    void Receive() {
+    void receive() {
         QTest::mouseClick(form->Button2, Qt::LeftButton);
         ASSERT_TRUE(sim.inject(0, dump));
     }
-    void ExpectIdleControls(bool outChosen) {
+    void expectIdleControls(bool outChosen) {
         EXPECT_FALSE(form->BitBtn1->isEnabled());
         EXPECT_TRUE(form->Button2->isEnabled());
         EXPECT_TRUE(form->Button3->isEnabled());
         EXPECT_EQ(form->Button1->isEnabled(), outChosen);
     }
-    QByteArray DumpBytes() const {
+    QByteArray dumpBytes() const {
         return QByteArray(reinterpret_cast<const char*>(dump.data()), qsizetype(dump.size()));
     }
 };
 
 TEST_F(SavingTest, TheRealDialogAddsTheExtensionAndTheLineQuotesTheFullPath) {
-    OpenWithPorts(true, false);
+    openWithOnePortEach(true, false);
     QStringList logAtDialog;
     zuxtest::whenModal([&](QWidget*) {
         logAtDialog = log();
-        zuxtest::typeIntoFileDialog(Path("backup"));
+        zuxtest::typeIntoFileDialog(path("backup"));
     }, zuxtest::isFileDialog);
-    Receive();
-    ASSERT_TRUE(WaitEnded());
+    receive();
+    ASSERT_TRUE(waitEnded());
 
-    const QString saved = Path("backup.ZUX");
+    const QString saved = path("backup.ZUX");
     EXPECT_EQ(logAtDialog, (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)"}));
     EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)",
                                   "RECEIVE:saved(" + saved + ")"}));
-    EXPECT_EQ(ReadAll(saved), DumpBytes());
-    ExpectIdleControls(false);
+    EXPECT_EQ(readAll(saved), dumpBytes());
+    expectIdleControls(false);
 }
 
 TEST_F(SavingTest, TheRealDialogAsksBeforeReplacingAFile) {
-    OpenWithPorts();
-    const QString path = Path("old.ZUX");
-    WriteWithMode(path, kOld, 0644);
+    openWithOnePortEach();
+    const QString old = path("old.ZUX");
+    writeWithMode(old, kOld, 0644);
     bool asked = false;
     zuxtest::whenModal([&](QWidget* w) {
         asked = true;
         qobject_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
     }, zuxtest::isMessageBox);
-    zuxtest::typeIntoFileDialog(path);
-    Receive();
-    ASSERT_TRUE(WaitEnded());
+    zuxtest::typeIntoFileDialog(old);
+    receive();
+    ASSERT_TRUE(waitEnded());
 
     EXPECT_TRUE(asked);
-    EXPECT_EQ(log().last(), "RECEIVE:saved(" + path + ")");
-    EXPECT_EQ(ReadAll(path), DumpBytes());
+    EXPECT_EQ(log().last(), "RECEIVE:saved(" + old + ")");
+    EXPECT_EQ(readAll(old), dumpBytes());
 }
 
 struct SaveOutcome {
@@ -234,21 +234,21 @@ void PrintTo(const SaveOutcome& o, std::ostream* os) { *os << o.name; }
 
 TEST_P(SaveOutcomes, ReportAndLeaveTheOldFile) {
     const SaveOutcome& o = GetParam();
-    OpenWithPorts(true, o.outChosen);
-    ScriptDialogs();
-    WriteWithMode(Path("old.ZUX"), kOld, 0644);
-    if (o.answer) saveDialog->answer = Path(*o.answer);
+    openWithOnePortEach(true, o.outChosen);
+    scriptDialogs();
+    writeWithMode(path("old.ZUX"), kOld, 0644);
+    if (o.answer) saveDialog->answer = path(*o.answer);
     std::optional<FileSizeLimit> limit;
     if (o.limitFileSize) saveDialog->onExecute = [&] { limit.emplace(4); };
 
-    Receive();
-    ASSERT_TRUE(WaitEnded());
+    receive();
+    ASSERT_TRUE(waitEnded());
     limit.reset();
 
     EXPECT_EQ(log(), (QStringList{"RECEIVE:waiting", "RECEIVE:completed(9byte)", o.line}));
-    EXPECT_EQ(ReadAll(Path("old.ZUX")), kOld);
-    EXPECT_EQ(Leftovers(dir.path()), QStringList{"old.ZUX"});
-    ExpectIdleControls(o.outChosen);
+    EXPECT_EQ(readAll(path("old.ZUX")), kOld);
+    EXPECT_EQ(leftovers(dir.path()), QStringList{"old.ZUX"});
+    expectIdleControls(o.outChosen);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -262,4 +262,4 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 }  // namespace
-}  // namespace flows
+}  // namespace zuxtest

@@ -7,20 +7,26 @@
 #include <QLineEdit>
 
 #include "support/TestFiles.h"
-#include "tests/gui/FlowFixture.h"
+#include "gui/FlowFixture.h"
 #include "transmit/ReadDumpFile.h"
 
-namespace flows {
+namespace zuxtest {
 namespace {
 
-QByteArray Pattern(int size) {
+QByteArray pattern(int size) {
     QByteArray b(size, '\0');
     for (int i = 0; i < size; ++i) b[i] = static_cast<char>((i * 7) % 256);
     return b;
 }
 
-int OpenDescriptors() {
-    return int(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+// Descriptors open on files in `folder`: the program's other descriptors
+// (the session bus, Qt's own) come and go as they please.
+int openFilesIn(const QString& folder) {
+    int open = 0;
+    const QDir fds("/proc/self/fd");
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(folder + "/")) ++open;
+    return open;
 }
 
 struct Outcome {
@@ -42,7 +48,7 @@ void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
 
 const QByteArray kDump = QByteArray::fromHex("F07D107E0D0A1A00F7");
 
-std::vector<Outcome> Outcomes() {
+std::vector<Outcome> outcomes() {
     const QString done = QStringLiteral("TRANSMIT:completed(%1byte)");
     const QByteArray text = "line one\r\nline two\n\x1a";
     const QStringList failed{"TRANSMIT:executing", "TRANSMIT:failed to send the data"};
@@ -64,10 +70,10 @@ std::vector<Outcome> Outcomes() {
         {.name = "Sent", .content = kDump, .lines = {"TRANSMIT:executing", done.arg(9)}, .sent = kDump},
         {.name = "TextFile", .content = text, .lines = {"TRANSMIT:executing", done.arg(text.size())},
          .sent = text, .inChosen = false},
-        {.name = "FullBlock", .content = Pattern(65536), .lines = {"TRANSMIT:executing", done.arg(65536)},
-         .sent = Pattern(65536)},
-        {.name = "LongerThanABlock", .content = Pattern(65537), .lines = {"TRANSMIT:executing", done.arg(65536)},
-         .sent = Pattern(65536), .inChosen = false},
+        {.name = "FullBlock", .content = pattern(65536), .lines = {"TRANSMIT:executing", done.arg(65536)},
+         .sent = pattern(65536)},
+        {.name = "LongerThanABlock", .content = pattern(65537), .lines = {"TRANSMIT:executing", done.arg(65536)},
+         .sent = pattern(65536), .inChosen = false},
     };
 }
 
@@ -79,7 +85,7 @@ struct FakeFile {
     std::size_t pos = 0;
 };
 
-std::FILE* OpenFake(FakeFile& fake) {
+std::FILE* openFake(FakeFile& fake) {
     cookie_io_functions_t io{};
     io.read = [](void* cookie, char* buf, std::size_t size) -> ssize_t {
         auto& f = *static_cast<FakeFile*>(cookie);
@@ -112,7 +118,7 @@ TEST(ReadDumpFileTest, TellsAReadErrorFromTheEnd) {
     std::vector<unsigned char> block(DataBlockSize);
     for (Case c : cases) {
         SCOPED_TRACE(c.name);
-        std::FILE* file = OpenFake(c.file);
+        std::FILE* file = openFake(c.file);
         ASSERT_NE(file, nullptr);
         std::uint32_t length = 12345;
         EXPECT_EQ(ReadDumpFile(file, block.data(), DataBlockSize, length), c.result);
@@ -125,58 +131,58 @@ class TransmitOutcome : public FlowTest, public ::testing::WithParamInterface<Ou
 TEST_P(TransmitOutcome, ReportsAndCleansUp) {
     const Outcome& o = GetParam();
     const MMRESULT failsWith = o.portGone ? MMSYSERR_NOERROR : o.openResult;
-    Open({{.name = "Sim In"}}, {{.name = "Sim Out", .openResult = failsWith, .openReason = o.openReason}});
+    openWithPorts({{.name = "Sim In"}}, {{.name = "Sim Out", .openResult = failsWith, .openReason = o.openReason}});
     if (o.inChosen) choose(form->ComboBox2, 0);
     choose(form->ComboBox1, 0);
     if (o.stalled) sim.setOutputStalled(0, true);
     if (o.refusing) sim.setOutputRefusing(0, true);
     if (o.portGone) sim.removeOutput(0);
-    ScriptDialogs();
+    scriptDialogs();
 
     QString name;
     switch (o.answer) {
     case Outcome::Cancel: break;
     case Outcome::File: {
-        name = Path("dump.ZUX");
+        name = path("dump.ZUX");
         ASSERT_TRUE(zuxtest::writeFile(name, o.content));
         break;
     }
-    case Outcome::Missing: name = Path("no such dump.ZUX"); break;
+    case Outcome::Missing: name = path("no such dump.ZUX"); break;
     case Outcome::Folder: name = dir.path(); break;
     }
     if (!name.isEmpty()) openDialog->answer = name;
-    if (o.noMemory) zuxtest::FailNextBlockTakes(1);
+    if (o.noMemory) zuxtest::failNextBlockTakes(1);
     zuxtest::BoxSeen box;
     if (o.openResult != MMSYSERR_NOERROR) zuxtest::answerMessageBox(box);
 
-    const int descriptors = OpenDescriptors();
+    ASSERT_EQ(openFilesIn(dir.path()), 0);
     ASSERT_TRUE(form->Button1->isEnabled());
     QTest::mouseClick(form->Button1, Qt::LeftButton);
-    zuxtest::FailNextBlockTakes(0);
+    zuxtest::failNextBlockTakes(0);
 
     QStringList expected{"TRANSMIT:start"};
     for (const QString& line : o.lines) expected << QString(line).replace("%f", name);
     EXPECT_EQ(log(), expected);
-    EXPECT_EQ(OpenDescriptors(), descriptors);  // the file is closed on every path
+    EXPECT_EQ(openFilesIn(dir.path()), 0);  // the file is closed on every path
     EXPECT_EQ(sim.capturedBytes(0), Bytes(o.sent.begin(), o.sent.end()));
     EXPECT_FALSE(sim.outputOpen(0));
     if (o.openResult != MMSYSERR_NOERROR) {
         EXPECT_EQ(box.caption, "error");
         const QString reason = QString::fromUtf8(o.openReason);
-        EXPECT_EQ(box.text, ErrorTextOf(o.openResult) + (reason.isEmpty() ? "" : "\n" + reason));
+        EXPECT_EQ(box.text, errorTextOf(o.openResult) + (reason.isEmpty() ? "" : "\n" + reason));
     }
     EXPECT_TRUE(form->Button1->isEnabled());
     EXPECT_EQ(form->Button2->isEnabled(), o.inChosen);
     EXPECT_EQ(DataBuf, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(Outcomes()), CaseName());
+INSTANTIATE_TEST_SUITE_P(, TransmitOutcome, ::testing::ValuesIn(outcomes()), CaseName());
 
 using TransmitTest = FlowTest;
 
 TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
-    OpenWithPorts(false, true);
-    const QString file = Path("song.syx");
+    openWithOnePortEach(false, true);
+    const QString file = path("song.syx");
     ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     const QStringList filters{QString::fromUtf8("ZUXファイル (*.ZUX)"), QString::fromUtf8("syxファイル (*.syx)")};
 
@@ -210,12 +216,12 @@ TEST_F(TransmitTest, TheRealDialogOffersBothFiltersAndRemembersTheLastChoice) {
 }
 
 TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
-    Open({}, {{"Out A"}, {"Out B"}});
+    openWithPorts({}, {{"Out A"}, {"Out B"}});
     const int mapper = form->ComboBox1->count() - 1;
     ASSERT_EQ(form->ComboBox1->itemText(mapper), "MIDI Mapper");
     choose(form->ComboBox1, mapper);
-    ScriptDialogs();
-    const QString file = Path("dump.ZUX");
+    scriptDialogs();
+    const QString file = path("dump.ZUX");
     ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     openDialog->answer = file;
     QTest::mouseClick(form->Button1, Qt::LeftButton);
@@ -227,10 +233,10 @@ TEST_F(TransmitTest, MidiMapperOpensTheFirstOutput) {
 }
 
 TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
-    OpenWithPorts(true, true);
+    openWithOnePortEach(true, true);
     sim.setOutputStalled(0, true);
-    ScriptDialogs();
-    const QString file = Path("dump.ZUX");
+    scriptDialogs();
+    const QString file = path("dump.ZUX");
     ASSERT_TRUE(zuxtest::writeFile(file, kDump));
     openDialog->answer = file;
 
@@ -250,4 +256,4 @@ TEST_F(TransmitTest, TheWindowKeepsWorkingWhileThePortIsBusy) {
 }
 
 }  // namespace
-}  // namespace flows
+}  // namespace zuxtest

@@ -37,9 +37,9 @@ void forget(void* p) {
 
 namespace zuxtest {
 
-void FailNextBlockTakes(int count) { failNext.store(count); }
+void failNextBlockTakes(int count) { failNext.store(count); }
 
-int LiveBlocks() {
+int liveBlocks() {
     Live& l = live();
     std::lock_guard lock(l.mutex);
     return static_cast<int>(l.blocks.size());

@@ -6,8 +6,8 @@
 namespace zuxtest {
 
 // Makes the next `count` block allocations fail, as when memory runs out.
-void FailNextBlockTakes(int count);
+void failNextBlockTakes(int count);
 // Blocks taken and not yet released.
-int LiveBlocks();
+int liveBlocks();
 
 }  // namespace zuxtest

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -17,8 +19,6 @@
 #include "vcl/Form.h"
 
 TForm1* Form1 = nullptr;
-
-static void initResources() { Q_INIT_RESOURCE(zuxfiler); }
 
 TForm1::TForm1(vcl::TApplication* /*Owner*/) : QWidget(nullptr) {
     // The controls come from the form description (Unit1.ui).
@@ -37,10 +37,10 @@ TForm1::TForm1(vcl::TApplication* /*Owner*/) : QWidget(nullptr) {
     Button3 = ui.Button3;
     Label4 = ui.Label4;
 
-    initResources();
+    // Every size tools/icon/ drew; Qt reads each one's size when it needs it.
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icon/zuxfiler-%1.png").arg(size), QSize(size, size));
+    for (const QFileInfo& image : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files))
+        icon.addFile(image.filePath());
     setWindowIcon(icon);
 
     // The components without an area.

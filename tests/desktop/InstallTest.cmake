@@ -1,4 +1,4 @@
-# cmake -DBUILD_DIR=... -DPREFIX=... -DAPP_ID=... -DAPPSTREAMCLI=... -P InstallTest.cmake
+# cmake -DBUILD_DIR=... -DPREFIX=... -DAPP_ID=... -DICON_SIZES=16,24,... -DAPPSTREAMCLI=... -P InstallTest.cmake
 # Installs the build into an empty PREFIX and checks that exactly the
 # program's files land there, where a desktop looks for them.
 file(REMOVE_RECURSE ${PREFIX})
@@ -14,7 +14,8 @@ set(expected
   share/metainfo/${APP_ID}.metainfo.xml
   share/man/man1/zuxfiler.1
   share/icons/hicolor/scalable/apps/zuxfiler.svg)
-foreach(size 16 24 32 48 64 128 256)
+string(REPLACE "," ";" ICON_SIZES "${ICON_SIZES}")
+foreach(size ${ICON_SIZES})
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/zuxfiler.png)
 endforeach()
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE ${PREFIX} ${PREFIX}/*)

@@ -1,4 +1,5 @@
 // The main window as it opens, its log, the About box, the exception display.
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
@@ -88,6 +89,10 @@ TEST_F(WindowTest, OpensAsDescribed) {
     EXPECT_EQ(QFontInfo(Form1->font()).family(), "IPAPGothic");
     EXPECT_EQ(Form1->font().pixelSize(), 12);
     EXPECT_FALSE(Form1->windowIcon().isNull());
+    // Every image of the icon, each at its own size.
+    const qsizetype images = QDir(QStringLiteral(":/icon")).entryList(QDir::Files).size();
+    EXPECT_GE(images, 2);
+    EXPECT_EQ(Form1->windowIcon().availableSizes().size(), images);
 
     for (const Control& c : kControls) {
         SCOPED_TRACE(c.name);

@@ -1,7 +1,8 @@
 // Renders the icon drawing (zuxfiler.svg) into the images the program ships:
 //   zuxfiler.ico       ten images: 32 and 16 px at 4 bpp; 48, 32, 24, 16 px at
 //                      8 bpp and at 24 bpp
-//   zuxfiler-N.png     N = 16 24 32 48 64 128 256, for the desktop and the window
+//   zuxfiler-N.png     N = 16 24 32 48 64 128 256, for the desktop and the window:
+//                      the build and the window take whichever sizes are here
 // Usage: zuxicon <folder holding zuxfiler.svg>
 #include <QSaveFile>
 #include <QGuiApplication>

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -37,10 +38,15 @@ TForm1::TForm1(vcl::TApplication* /*Owner*/) : QWidget(nullptr) {
     Button3 = ui.Button3;
     Label4 = ui.Label4;
 
-    // Every size tools/icon/ drew; Qt reads each one's size when it needs it.
+    // The sizes tools/icon/ drew, up to the largest a title bar or a window
+    // switcher draws: each image is decoded at once, and docks take the
+    // desktop entry's icon, installed in every size.
+    constexpr int kLargestWindowIcon = 64;
     QIcon icon;
-    for (const QFileInfo& image : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files))
-        icon.addFile(image.filePath());
+    for (const QFileInfo& image : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) {
+        const QSize size = QImageReader(image.filePath()).size();
+        if (size.width() <= kLargestWindowIcon) icon.addFile(image.filePath(), size);
+    }
     setWindowIcon(icon);
 
     // The components without an area.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -215,6 +216,13 @@ struct AlsaClient::Route {
 };
 
 std::shared_ptr<AlsaClient> AlsaClient::connect(const std::string& name, std::string& reason) {
+    // Most containers and some desktops have no sequencer: then alsa-lib need
+    // not read its configuration (half a megabyte) to say so.
+    if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
+        reason = std::string("ALSA: /dev/snd/seq: ") + std::strerror(errno);
+        qCDebug(zuxAlsa) << "no sequencer:" << reason.c_str();
+        return nullptr;
+    }
     snd_lib_error_set_handler(libraryMessage);
     snd_seq_t* seq = nullptr;
     if (int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK); err < 0) {

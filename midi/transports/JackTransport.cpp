@@ -3,7 +3,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <jack/midiport.h>
 
@@ -52,6 +57,20 @@ void routeLibraryMessages() {
         return true;
     }();
     (void)once;
+}
+
+// jack2's libjack reads its metadata database (some 2 MB of memory, and
+// time) even to find that no server runs. A jack2 server listens on a socket
+// in /dev/shm, so look for that first. Other libjacks (PipeWire's, under
+// pw-jack) and a promiscuous server are always asked.
+bool noJack2Server() {
+    if (std::strncmp(jack_get_version_string(), "1.9.", 4) != 0) return false;
+    if (std::getenv("JACK_PROMISCUOUS_SERVER")) return false;
+    const char* name = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string socket = "/dev/shm/jack_" + std::string(name && *name ? name : "default") + "_" +
+                               std::to_string(getuid()) + "_0";
+    struct stat st {};
+    return stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode);
 }
 
 // PipeWire's bridge names the ALSA port it shows again in an alias,
@@ -198,6 +217,11 @@ std::shared_ptr<JackClient> JackClient::connect(const std::string& name, std::st
     if (deadClients.load() > 0) {
         reason = "the connection to the JACK server that went away is still open";
         qCDebug(zuxJack) << "no new JACK client:" << reason.c_str();
+        return nullptr;
+    }
+    if (noJack2Server()) {
+        reason = "no JACK server is running";
+        qCDebug(zuxJack) << "no JACK client:" << reason.c_str();
         return nullptr;
     }
     jack_status_t status{};

@@ -8,7 +8,7 @@ runs=${RUNS:-20}
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZUX_TESTS=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target zux_reception_latency_bench \
-  zux_output_pacing_bench zux_jack_pacing_bench zux_startup_bench zuxsim >/dev/null
+  zux_output_pacing_bench zux_pacing_bench zux_startup_bench zuxsim >/dev/null
 
 scratch=$(mktemp -d)
 pids=()
@@ -41,7 +41,7 @@ if command -v jackd >/dev/null; then
     pids+=($!)
     for _ in $(seq 100); do grep -q ready "$scratch/$kind.log" && break; sleep 0.1; done
   done
-  build-bench/tools/zux_jack_pacing_bench software:in "$scratch/software.syx" \
+  build-bench/tools/zux_pacing_bench software:in "$scratch/software.syx" \
     hardware:in "$scratch/hardware.syx" || echo "(the JACK benchmark failed)"
   stop_children
   unset JACK_DEFAULT_SERVER
@@ -49,3 +49,8 @@ fi
 
 echo "== start-up to window shown and peak memory (offscreen)"
 build-bench/tools/zux_startup_bench "$runs"
+
+if [ -x tools/alsa-vm/run-in-vm.sh ] && command -v qemu-system-x86_64 >/dev/null; then
+  echo "== on the ALSA test guest's kernel sequencer (emulated CPU: ratios only)"
+  tools/alsa-vm/run-in-vm.sh tools/bench/in-guest.sh "$runs" || echo "(the guest benchmark failed)"
+fi

@@ -1,9 +1,9 @@
-// Sends one 65,536-byte long message through the engine to JACK ports of the
-// sequencer simulator and times it until the simulator has written the last
-// byte to its file: a port flagged physical should get the MIDI wire's
-// 3,125 bytes/s, a software port far more. tools/bench/run.sh starts the
-// private server and the simulators.
-// Usage: zux_jack_pacing_bench PORT FILE [PORT FILE]...
+// Sends one 65,536-byte long message through the engine to each PORT and
+// times it until its receiver has written the last byte to FILE: the
+// sequencer simulator on JACK, or `cat` on a virmidi port's rawmidi device in
+// the ALSA test guest. A paced port should get the MIDI wire's 3,125 bytes/s,
+// a software port far more. tools/bench/run.sh starts the receivers.
+// Usage: zux_pacing_bench PORT FILE [PORT FILE]...
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,11 +16,11 @@
 
 #include "midi/MidiApi.h"
 #include "midi/Transport.h"
+#include "midi/Wire.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kWireBytesPerSecond = 3125.0;
 
 bool findOutput(const std::string& name, UINT& id) {
     for (UINT i = 0, n = midiOutGetNumDevs(); i < n; ++i) {
@@ -78,7 +78,7 @@ bool run(const std::string& port, const std::string& file) {
     const double seconds = std::chrono::duration<double>(arrived - start).count();
     const double rate = static_cast<double>(data.size()) / seconds;
     std::printf("%-16s %6zu bytes in %8.3f s = %12.0f bytes/s, %8.4f x wire\n", port.c_str(), data.size(),
-                seconds, rate, rate / kWireBytesPerSecond);
+                seconds, rate, rate / midi::kWireBytesPerSecond);
     return true;
 }
 

@@ -18,6 +18,9 @@ int RunZuxFiler(int argc, char** argv) {
         application.ShowException(e);
     }
     // The window is closed: a reception still running must not outlive it.
-    vcl::Guard([] { EndReceptionOnExit(); });
+    vcl::Guard([] {
+        EndReceptionOnExit();
+        midi::closeSystemTransports();
+    });
     return 0;  // the window is destroyed with the application
 }

@@ -93,5 +93,7 @@ void setTransports(std::vector<Transport*> transports);
 
 // Installs the real MIDI systems found on this machine (none found: no ports).
 void installSystemTransports();
+// Ends our clients of those systems, once no port of theirs is open: at exit.
+void closeSystemTransports();
 
 }  // namespace midi

@@ -97,7 +97,7 @@ protected:
     }
     void TearDown() override {
         closeWindow();
-        midi::setTransports({});
+        midi::closeSystemTransports();
     }
     void beforeWindow() override { midi::installSystemTransports(); }
 

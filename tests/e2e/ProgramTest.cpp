@@ -77,7 +77,7 @@ protected:
     // As the program ends, then the simulator.
     void stopProgram() {
         closeWindow();
-        midi::setTransports({});
+        midi::closeSystemTransports();
         sim_.stop(SIGTERM);
     }
 

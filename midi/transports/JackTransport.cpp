@@ -428,8 +428,10 @@ void JackClient::shutdown(jack_status_t, const char*, void* arg) {
         if (Member* member = slot.load()) member->serverGone();
 }
 
+// JACK tells of xruns on its notification thread, not the real-time one.
 int JackClient::xrun(void* arg) {
-    static_cast<JackClient*>(arg)->xruns_.fetch_add(1, std::memory_order_acq_rel);
+    const std::uint32_t count = static_cast<JackClient*>(arg)->xruns_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    qCDebug(zuxJack) << "xrun" << count << "of our client: MIDI data of the cycles missed is lost";
     return 0;
 }
 
